@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything (tests, plug-ins, tools, benchmarks) and runs every
+# test. A second, ThreadSanitizer build runs the tests of the threaded parts again.
+# BUILD_DIR and TSAN_BUILD_DIR choose the build folders; PIXKEY_SKIP_TSAN=1 skips the second pass.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+./scripts/install-deps.sh
+
+jobs=$(nproc)
+build=${BUILD_DIR:-build}
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j "$jobs"
+ctest --test-dir "$build" --output-on-failure -j "$jobs"
+
+if [ "${PIXKEY_SKIP_TSAN:-0}" != 1 ]; then
+  tsan=${TSAN_BUILD_DIR:-build-tsan}
+  cmake -S . -B "$tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPIXKEY_TSAN=ON >/dev/null
+  cmake --build "$tsan" -j "$jobs" --target pixkey_tsan_tests
+  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+    ctest --test-dir "$tsan" --output-on-failure -j "$jobs" -L threaded
+fi
