@@ -24,7 +24,7 @@ enum : int {
     PCRE_EXTENDED = 0x0008,
     PCRE_ANCHORED = 0x0010,
     PCRE_DOLLAR_ENDONLY = 0x0020,
-    PCRE_EXTRA = 0x0040, // unknown escapes such as \q are errors (always the case here)
+    PCRE_EXTRA = 0x0040, // unknown escapes such as \q are errors (without it: the letter itself)
     PCRE_UNGREEDY = 0x0200,
     PCRE_UTF8 = 0x0800,  // pattern and subjects are UTF-8 (otherwise bytes)
 };
