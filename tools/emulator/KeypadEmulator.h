@@ -51,6 +51,8 @@ public:
     static constexpr int kRgbBytes = kPixels * 3;            // 27,648 bytes of RGB888
     // Wire speed used by pacing: 1,000,000 baud, 10 bits a byte.
     static constexpr std::chrono::nanoseconds kByteTime{10000};
+    static constexpr int kPngMargin = 16;
+    static constexpr int kPngGap = 16;
 
     // Command bytes the device understands.
     enum Command : uint8_t { Ping = 0, WriteLine = 1, DisplayOn = 2, DisplayOff = 3, ShowFrame = 4,
@@ -130,7 +132,8 @@ public:
     uint64_t generation() const;
 
     // Writes a PNG of the three keys side by side on a dark keypad body: black when the display is
-    // off, dimmed by brightness. Written to a temporary file and renamed, so a reader never sees
+    // off, dimmed by brightness (level / 60). Key k's 96x96 screen sits at
+    // x = kPngMargin + (k - 1) x (96 + kPngGap), y = kPngMargin. Written to a temporary file and renamed, so a reader never sees
     // half a file. False with a message in *error on failure.
     bool writePng(const std::string &path, std::string *error = nullptr) const;
 
