@@ -1,0 +1,82 @@
+#pragma once
+
+#include <QImage>
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace pixkey {
+
+// What the animator draws on: the paint state of one plug-in instance.
+class BusyTarget {
+public:
+    virtual ~BusyTarget() = default;
+    // [animator, under its lock] Whether the instance is active.
+    virtual bool busyActive() const = 0;
+    // [animator, under its lock] Shows spinner frame `frame` over the face and announces it.
+    virtual void showBusyFrame(int frame) = 0;
+};
+
+// Draws a turning spinner over the faces of instances whose `Paint` runs long. Instances enter
+// the set when a paint starts and leave it when it returns; every tick (125 ms) each one that has
+// been painting for more than 249 ms gets spinner frame ((elapsed - 250) / 125) mod 8 drawn at
+// (38, 76) on its overlay, and a face-changed notification.
+//
+// One per program (`instance()`, made with its thread on first use); tests make their own with a
+// manual clock and no thread and call `tick` themselves. `add`, `remove` and `tick` may be called
+// from any thread; the set is guarded by `m_mutex`, which is taken before an instance's face lock.
+class BusyAnimator {
+public:
+    using Clock = std::function<std::chrono::steady_clock::time_point()>;
+
+    static constexpr std::chrono::milliseconds kTick{125};
+    static constexpr std::chrono::milliseconds kDelay{250};
+    static constexpr int kSpinnerX = 38;
+    static constexpr int kSpinnerY = 76;
+    static constexpr int kFrames = 8;
+
+    static BusyAnimator &instance();
+
+    // `clock` defaults to steady_clock; with `runThread` false nothing ticks unless `tick` is called.
+    explicit BusyAnimator(Clock clock = {}, bool runThread = true);
+    ~BusyAnimator();
+    BusyAnimator(const BusyAnimator &) = delete;
+    BusyAnimator &operator=(const BusyAnimator &) = delete;
+
+    std::chrono::steady_clock::time_point now() const;
+
+    // A target begins a paint at `start` / has left it (or is going away). The set keeps the
+    // target alive while it is in it.
+    void add(std::shared_ptr<BusyTarget> target, std::chrono::steady_clock::time_point start);
+    void remove(const BusyTarget *target);
+    bool contains(const BusyTarget *target);
+
+    // One pass over the set at the clock's current time.
+    void tick();
+
+    // Frame n (0..7) of the spinner strip: 20x20, transparent where the strip is white.
+    static const QImage &spinnerFrame(int n);
+    // The spinner frame number for a paint running `elapsed`, or -1 while it is not yet due.
+    static int frameFor(std::chrono::milliseconds elapsed);
+
+private:
+    void run();
+
+    Clock m_clock;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    struct Painting {
+        std::shared_ptr<BusyTarget> target;
+        std::chrono::steady_clock::time_point start;
+    };
+    std::map<const BusyTarget *, Painting> m_painting; // guarded by m_mutex
+    bool m_stop = false; // guarded by m_mutex
+    std::thread m_thread;
+};
+
+} // namespace pixkey
