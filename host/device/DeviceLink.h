@@ -79,6 +79,7 @@ public:
     void SetWhiteBalance(int kelvin);
     bool IsConnected() const;
 
+    // PIXKEY_PORT=/path in the environment (read at construction) replaces discovery with that path.
     std::string portName() const;      // basename of the port path, "" before the first open
     std::string lastOpenError() const; // why the last discovery or open failed, "" when it did not
 
@@ -134,6 +135,7 @@ private:
     const LinkTimings m_timings;
     const std::shared_ptr<LinkClock> m_clock;
     LinkObserver *const m_observer;
+    const std::string m_portOverride; // PIXKEY_PORT at construction: replaces discovery when set
 
     // Worker thread only (and the constructor/destructor while the worker does not run).
     std::unique_ptr<SerialPort> m_port;

@@ -1,0 +1,177 @@
+#include "TtySerialPort.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace pixkey {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int remainingMs(Clock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left < 0 ? 0 : static_cast<int>(std::min<long long>(left, 1 << 30));
+}
+
+std::string groupOwning(const std::string &path)
+{
+    struct stat st{};
+    if (::stat(path.c_str(), &st) != 0)
+        return {};
+    struct group gr{};
+    struct group *found = nullptr;
+    char buffer[1024];
+    if (getgrgid_r(st.st_gid, &gr, buffer, sizeof buffer, &found) != 0 || !found)
+        return std::to_string(st.st_gid);
+    return found->gr_name;
+}
+
+std::string openErrorText(const std::string &path, int error)
+{
+    switch (error) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        return path + " does not exist";
+    case EACCES:
+    case EPERM: {
+        std::string group = groupOwning(path);
+        if (group.empty())
+            group = "dialout";
+        return "permission denied for " + path + "; add your user to the group \"" + group +
+               "\" that owns it and log in again";
+    }
+    case EBUSY:
+    case EWOULDBLOCK:
+        return path + " is busy: another program is using it";
+    default:
+        return "cannot open " + path + ": " + std::strerror(error);
+    }
+}
+
+} // namespace
+
+TtySerialPort::~TtySerialPort() { ClosePort(); }
+
+bool TtySerialPort::openPath(const std::string &path)
+{
+    // Non-blocking, so that the open does not wait for a carrier and every wait below is a poll().
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        m_lastOpenError = openErrorText(path, errno);
+        return false;
+    }
+    if (!::isatty(fd)) {
+        ::close(fd);
+        m_lastOpenError = path + " is not a serial device (not a tty)";
+        return false;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        ::close(fd);
+        m_lastOpenError = openErrorText(path, error == EWOULDBLOCK ? EBUSY : error);
+        return false;
+    }
+    ::ioctl(fd, TIOCEXCL); // later opens by others fail with EBUSY while we hold it
+
+    termios t{};
+    if (::tcgetattr(fd, &t) == 0) {
+        // Raw 8N1 at 1,000,000 baud. Hardware flow control stays as the driver has it; CREAD and
+        // CLOCAL are what a raw three-wire link needs to receive and to ignore modem lines.
+        const tcflag_t flow = t.c_cflag & CRTSCTS;
+        ::cfmakeraw(&t);
+        t.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
+        t.c_cflag |= CS8 | CREAD | CLOCAL | flow;
+        t.c_cc[VMIN] = 0;
+        t.c_cc[VTIME] = 0;
+        ::cfsetispeed(&t, B1000000);
+        ::cfsetospeed(&t, B1000000);
+        (void)::tcsetattr(fd, TCSANOW, &t); // a driver that refuses keeps its own settings
+    }
+    m_fd = fd;
+    return true;
+}
+
+void TtySerialPort::ClosePort()
+{
+    if (m_fd < 0)
+        return;
+    ::ioctl(m_fd, TIOCNXCL);
+    ::close(m_fd); // also drops the flock
+    m_fd = -1;
+}
+
+bool TtySerialPort::WriteBytes(const uint8_t *bytes, size_t n, size_t &written)
+{
+    written = 0;
+    if (m_fd < 0)
+        return false;
+    const auto deadline = Clock::now() + writeLimit();
+    while (written < n) {
+        const ssize_t r = ::write(m_fd, bytes + written, n - written);
+        if (r > 0) {
+            written += static_cast<size_t>(r);
+            continue;
+        }
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            return false;
+        pollfd p{m_fd, POLLOUT, 0};
+        const int ms = remainingMs(deadline);
+        if (ms == 0)
+            return true; // the write limit ran out; the caller sees the short count
+        const int pr = ::poll(&p, 1, ms);
+        if (pr < 0 && errno != EINTR)
+            return false;
+        if (pr > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)) && !(p.revents & POLLOUT))
+            return false;
+    }
+    return true;
+}
+
+bool TtySerialPort::readByteWithin(uint8_t &byte, bool &got, std::chrono::milliseconds timeout)
+{
+    got = false;
+    if (m_fd < 0)
+        return false;
+    const auto deadline = Clock::now() + timeout;
+    for (;;) {
+        pollfd p{m_fd, POLLIN, 0};
+        const int pr = ::poll(&p, 1, remainingMs(deadline));
+        if (pr < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (pr == 0)
+            return true;
+        if (!(p.revents & POLLIN))
+            return false; // hung up or in error without data: the device is gone
+        const ssize_t r = ::read(m_fd, &byte, 1);
+        if (r == 1) {
+            got = true;
+            return true;
+        }
+        if (r == 0)
+            return false; // end of file: hung up
+        if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) {
+            if (remainingMs(deadline) == 0)
+                return true;
+            continue;
+        }
+        return false;
+    }
+}
+
+} // namespace pixkey
