@@ -205,6 +205,17 @@ std::string DeviceLink::lastOpenError() const
     return m_lastOpenError;
 }
 
+int DeviceLink::waitingCallers() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    int n = 0;
+    for (const KeyFrameSlot &slot : m_slots)
+        n += slot.waiter ? 1 : 0;
+    for (const QueuedCommand &c : m_queue)
+        n += c.completion ? 1 : 0;
+    return n;
+}
+
 PixelTables DeviceLink::pixelTables() const
 {
     std::lock_guard<std::mutex> guard(m_lock);

@@ -83,6 +83,8 @@ public:
     std::string portName() const;      // basename of the port path, "" before the first open
     std::string lastOpenError() const; // why the last discovery or open failed, "" when it did not
 
+    // How many callers wait for an upload or a command right now (diagnostics and tests).
+    int waitingCallers() const;
     // A copy of the colour tables, for inspection.
     PixelTables pixelTables() const;
     // Converts one picture line with the current tables (under the lock, as the worker does).

@@ -104,8 +104,8 @@ TEST_F(LinkTest, supersededAndRevertedPicturesCostNothing)
 
     // A waiting submission is answered 0 as soon as a newer picture replaces it.
     auto waiting = std::async(std::launch::async, [&] { return link->SubmitFrame(2, white.data(), true); });
-    ASSERT_TRUE(eventually([&] { return waiting.wait_for(0ms) == std::future_status::timeout; }));
-    std::this_thread::sleep_for(10ms); // let it reach its wait (harmless if it has not)
+    ASSERT_TRUE(eventually([&] { return link->waitingCallers() == 1; }));
+    EXPECT_EQ(waiting.wait_for(0ms), std::future_status::timeout);
     EXPECT_EQ(link->SubmitFrame(2, black.data(), false), 0); // back to what the key shows
     ASSERT_EQ(waiting.wait_for(5s), std::future_status::ready);
     EXPECT_EQ(waiting.get(), 0);
@@ -277,13 +277,14 @@ TEST_F(LinkTest, destructionAnswersEveryWaiter)
     link->PostCommand(LinkCommand::DisplayOff, 0, false);
     ASSERT_TRUE(device->waitGated());
     const auto picture = solidPicture(3, 3, 3);
-    auto frame = std::async(std::launch::async, [&] { return link->SubmitFrame(2, picture.data(), true); });
-    auto command = std::async(std::launch::async, [&] { return link->PostCommand(LinkCommand::SetBrightness, 60, true); });
-    auto destroyed = std::async(std::launch::async, [&] {
-        std::this_thread::sleep_for(20ms); // the waiters are in place (harmless if not)
-        link.reset();
-    });
-    std::this_thread::sleep_for(40ms);
+    std::unique_ptr<DeviceLink> owned = std::move(link);
+    DeviceLink *raw = owned.get();
+    auto frame = std::async(std::launch::async, [&] { return raw->SubmitFrame(2, picture.data(), true); });
+    auto command = std::async(std::launch::async, [&] { return raw->PostCommand(LinkCommand::SetBrightness, 60, true); });
+    ASSERT_TRUE(eventually([&] { return raw->waitingCallers() == 2; }));
+    std::this_thread::sleep_for(10ms); // let both settle into their wait
+    auto destroyed = std::async(std::launch::async, [&] { owned.reset(); });
+    std::this_thread::sleep_for(20ms);
     device->unplug(); // whatever the worker still sends now fails
     device->release();
     ASSERT_EQ(destroyed.wait_for(10s), std::future_status::ready);
