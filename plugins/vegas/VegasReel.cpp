@@ -15,8 +15,7 @@ namespace {
 const char kIdentifier[] = "bsp.vegas.mfc5";
 const char kName[] = "Vegas";
 const char kDescription[] = "Personal Vegas";
-const char kRightsNotice[] = "Copyright (C) 2026 the Pixkey mini developers. Free software under the "
-                             "terms of its licence.";
+const char kRightsNotice[] = "Copyright (C) 2026 the Pixkey mini developers";
 const char kEmail[] = "pixkey-dev@example.org";
 const char kHomePage[] = "https://pixkey.example.org/plugins/vegas";
 
