@@ -73,16 +73,21 @@ bool parseReadable(std::string_view text, std::uint16_t *modifiers, std::uint16_
         progress = false;
         for (const auto &[prefix, flag] : kPrefixes) {
             const std::size_t length = std::strlen(prefix);
-            // "Ctrl++" is Ctrl with the plus key: a prefix is taken only when something follows.
-            if (text.size() > length && strncasecmp(text.data(), prefix, length) == 0 && !(m & flag)) {
+            // "Ctrl++" is Ctrl with the plus key, "Ctrl+" is Ctrl alone.
+            if (text.size() >= length && strncasecmp(text.data(), prefix, length) == 0 && !(m & flag)) {
                 m |= flag;
                 text.remove_prefix(length);
                 progress = true;
             }
         }
     }
-    if (text.empty())
-        return false;
+    if (text.empty()) {
+        if (m == 0)
+            return false;
+        *modifiers = m;
+        *key = 0;
+        return true;
+    }
     std::uint16_t k = 0;
     // A lone modifier name ("Ctrl+Shift" typed as text) means modifiers without a key.
     for (const auto &[prefix, flag] : kPrefixes) {

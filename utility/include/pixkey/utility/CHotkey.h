@@ -37,7 +37,9 @@ public:
     // The stored form, in a buffer of the object, valid until the next call on it.
     const char *ToString();
 
-    // The readable form, in a buffer of the object, valid until the next call on it.
+    // The readable form, in a buffer of the object, valid until the next call on it. (Xlib.h
+    // defines a function-like macro DisplayString; where it is included, call
+    // (hotkey.DisplayString)().)
     const char *DisplayString();
 
     // Replaces key and modifiers by the keys held down now: Alt, Ctrl, Shift and Win (either side)
