@@ -1,0 +1,176 @@
+#include "ClockRenderer.hpp"
+
+#include "CityTable.hpp"
+#include "WeatherCache.hpp"
+
+#include <pixkey_plugin.h>
+
+#include <QPainter>
+#include <QPolygon>
+
+namespace pixkey::clock {
+
+namespace {
+
+constexpr int kCanvasSize = 384;
+constexpr int kFaceSize = 96;
+
+const QColor kShadowColour(0x5A, 0x5A, 0x5A);
+const QColor kHandColour(0xFF, 0xFF, 0xFF);
+const QColor kSecondColour(0xFD, 0x71, 0x12);
+
+ClockTime toClockTime(const SYSTEMTIME &t)
+{
+    ClockTime time;
+    time.year = t.wYear;
+    time.month = t.wMonth;
+    time.day = t.wDay;
+    time.dayOfWeek = t.wDayOfWeek;
+    time.hour = t.wHour;
+    time.minute = t.wMinute;
+    time.second = t.wSecond;
+    return time;
+}
+
+QImage wrap(PkxSurface &surface)
+{
+    return QImage(surface.bits, surface.width, surface.height, surface.stride, QImage::Format_BGR888);
+}
+
+} // namespace
+
+ClockRenderer::ClockRenderer(const ClockArt &art, const CityTable &cities, WeatherCache *weather)
+    : m_art(art), m_cities(cities), m_weather(weather),
+      m_canvas(kCanvasSize, kCanvasSize, QImage::Format_RGB32)
+{
+    m_canvas.fill(Qt::black);
+    m_bigFont.LoadFont("VELMORA_16PX");
+    m_smallFont.LoadFont("VELMORA_12PX");
+}
+
+void ClockRenderer::apply(const ClockSettings &settings)
+{
+    std::lock_guard lock(m_lock);
+    m_pending = settings;
+    m_changed = true;
+}
+
+void ClockRenderer::takeSettings()
+{
+    {
+        std::lock_guard lock(m_lock);
+        if (!m_changed)
+            return;
+        m_settings = m_pending;
+        m_changed = false;
+    }
+    m_city = m_cities.find(m_settings.shownCityId());
+    m_trueTime.SetTimezone(m_city ? m_city->zone.c_str() : nullptr);
+}
+
+void ClockRenderer::draw(PkxSurface &surface, int64_t utcMs)
+{
+    takeSettings();
+    SYSTEMTIME now;
+    m_trueTime.GetLocalTimeAt(utcMs, &now);
+    m_shownTime = toClockTime(now);
+
+    if (m_settings.clockView == 1) {
+        drawDigital(surface);
+    } else {
+        QImage target = wrap(surface);
+        drawAnalog(target);
+    }
+
+    if (m_city) {
+        const uint32_t c = m_settings.textColor;
+        const RGBQUAD colour = rgbQuad(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF);
+        m_bigFont.alignment = CTextRenderer::AlignLeft;
+        m_bigFont.PrintText(&surface, m_city->name.c_str(), 20, 0, &colour);
+    }
+
+    m_smallFont.color = rgbQuad(255, 255, 255);
+    m_smallFont.alignment = CTextRenderer::AlignLeft;
+    m_smallFont.PrintShadowedText(&surface, dateLineText(m_shownTime).c_str(), 0, 80);
+
+    if (m_city) {
+        drawTemperature(surface);
+        QImage target = wrap(surface);
+        drawMoon(target, utcMs);
+    }
+}
+
+void ClockRenderer::drawDigital(PkxSurface &surface)
+{
+    {
+        QImage target = wrap(surface);
+        QPainter painter(&target);
+        painter.drawImage(0, 0, m_art.digitalBack);
+    }
+    m_bigFont.color = rgbQuad(255, 255, 255);
+    m_bigFont.alignment = CTextRenderer::AlignCenter;
+    m_bigFont.PrintShadowedText(&surface, digitalTimeText(m_shownTime, m_settings.hour24 != 0).c_str(),
+                                48, 40);
+}
+
+void ClockRenderer::drawAnalog(QImage &target)
+{
+    struct Hand {
+        double angle, length, tail, width, centre;
+        QColor colour;
+        bool outlined;
+    };
+    const ClockTime &t = m_shownTime;
+    const double hourAngle = (t.minute / 60.0 + t.hour) * 30;
+    const double minuteAngle = (t.second / 60.0 + t.minute) * 6;
+    const double secondAngle = t.second * 6.0;
+    const Hand hands[] = {
+        {hourAngle, 24, 8, 7, 49, kShadowColour, true},
+        {minuteAngle, 35, 8, 3, 49, kShadowColour, true},
+        {secondAngle, 40, 10, 1, 48, kShadowColour, true},
+        {hourAngle, 24, 8, 6, 48, kHandColour, true},
+        {minuteAngle, 35, 8, 2, 48, kHandColour, true},
+        {secondAngle, 40, 10, 1, 48, kSecondColour, false},
+    };
+
+    QPainter canvas(&m_canvas);
+    canvas.drawImage(0, 0, m_art.analogFace);
+    for (const Hand &hand : hands) {
+        const auto corners = handPolygon(hand.angle, hand.length, hand.tail, hand.width, hand.centre,
+                                         hand.centre);
+        QPolygon polygon;
+        for (const CanvasPoint &p : corners)
+            polygon << QPoint(p.x, p.y);
+        canvas.setBrush(hand.colour);
+        canvas.setPen(hand.outlined ? QPen(Qt::black) : QPen(Qt::NoPen));
+        canvas.drawPolygon(polygon);
+    }
+    canvas.end();
+
+    QPainter painter(&target);
+    painter.drawImage(0, 0, m_canvas.scaled(kFaceSize, kFaceSize, Qt::IgnoreAspectRatio,
+                                            Qt::SmoothTransformation));
+}
+
+void ClockRenderer::drawTemperature(PkxSurface &surface)
+{
+    if (!m_weather || !m_city)
+        return;
+    const int celsius = m_weather->temperatureFor(*m_city);
+    if (celsius == kUnknownTemperature)
+        return;
+    const bool fahrenheit = m_settings.degrees == 1;
+    const std::string text = temperatureText(displayTemperature(celsius, fahrenheit), fahrenheit);
+    m_smallFont.alignment = CTextRenderer::AlignRight;
+    m_smallFont.PrintShadowedText(&surface, text.c_str(), 93, 80);
+}
+
+void ClockRenderer::drawMoon(QImage &target, int64_t utcMs)
+{
+    const int frame = moonFrame(utcMs);
+    QPainter painter(&target);
+    painter.setClipRect(QRect(3, 1, 11, 11));
+    painter.drawImage(QPoint(3, 1 - 11 * frame), m_art.moonStrip);
+}
+
+} // namespace pixkey::clock
