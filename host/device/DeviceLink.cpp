@@ -337,6 +337,8 @@ bool DeviceLink::Synchronise()
         OnLinkError(code);
         return false;
     };
+    // Once the device has answered anything, its parser is near the start of a packet and every
+    // following zero waits for the answer, so that no zero goes out after the acknowledging one.
     m_port->SetReadTimeout(milliseconds(0));
     int counter = 0;
     int total = 0;
@@ -349,7 +351,7 @@ bool DeviceLink::Synchronise()
             return fail(LinkError::SyncFailed);
         ++total;
         if (counter == 191)
-            m_port->SetReadTimeout(milliseconds(1));
+            m_port->SetReadTimeout(m_timings.syncAnswerWait);
         uint8_t b = 0;
         bool got = false;
         if (!m_port->ReadByte(b, got))
@@ -359,6 +361,7 @@ bool DeviceLink::Synchronise()
             continue;
         if (b != 0x00) {
             counter = 0;
+            m_port->SetReadTimeout(m_timings.syncAnswerWait);
             continue;
         }
         m_port->SetReadTimeout(m_timings.ackTimeout);

@@ -19,6 +19,7 @@ inline LinkTimings fastTimings()
     t.ackTimeout = 150ms;
     t.recoveryWait = 1ms;
     t.idleWait = 5ms;
+    t.syncAnswerWait = 1ms; // the scripted device answers before the read starts
     return t;
 }
 

@@ -1,0 +1,170 @@
+// The tty port on a pseudo-terminal: opening and its errors, line settings, reads, writes.
+#include "TtySerialPort.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
+#include <pty.h>
+#include <string>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+namespace pixkey {
+namespace {
+
+using namespace std::chrono_literals;
+
+class Pty {
+public:
+    Pty()
+    {
+        char name[256];
+        if (::openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0)
+            std::abort();
+        m_path = name;
+        termios t{};
+        ::tcgetattr(m_master, &t);
+        ::cfmakeraw(&t);
+        ::tcsetattr(m_master, TCSANOW, &t);
+        // Our own slave descriptor would keep the exclusive-use checks from applying to the
+        // first open; the port under test opens the path itself.
+        ::close(m_slave);
+        m_slave = -1;
+    }
+    ~Pty() { closeMaster(); }
+    void closeMaster()
+    {
+        if (m_master >= 0)
+            ::close(m_master);
+        m_master = -1;
+    }
+    int master() const { return m_master; }
+    const std::string &path() const { return m_path; }
+
+private:
+    int m_master = -1, m_slave = -1;
+    std::string m_path;
+};
+
+TEST(TtySerialPort, openErrorsSayWhy)
+{
+    TtySerialPort port;
+    EXPECT_FALSE(port.OpenPort("/dev/no-such-keypad"));
+    EXPECT_NE(port.lastOpenError().find("does not exist"), std::string::npos) << port.lastOpenError();
+    EXPECT_FALSE(port.isOpen());
+    EXPECT_EQ(port.path(), "/dev/no-such-keypad");
+
+    char file[] = "/tmp/pixkey-port-XXXXXX";
+    const int fd = ::mkstemp(file);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    EXPECT_FALSE(port.OpenPort(file));
+    EXPECT_NE(port.lastOpenError().find("not a tty"), std::string::npos) << port.lastOpenError();
+    ::unlink(file);
+
+    TtySerialPort fresh;
+    EXPECT_FALSE(fresh.OpenPort(nullptr)); // nothing to reopen
+    EXPECT_FALSE(fresh.lastOpenError().empty());
+}
+
+TEST(TtySerialPort, rawLineAtOneMegabaud)
+{
+    Pty pty;
+    TtySerialPort port;
+    ASSERT_TRUE(port.OpenPort(pty.path().c_str())) << port.lastOpenError();
+    EXPECT_EQ(port.lastOpenError(), "");
+    termios t{};
+    ASSERT_EQ(::tcgetattr(port.pollFd(), &t), 0);
+    EXPECT_EQ(::cfgetospeed(&t), static_cast<speed_t>(B1000000));
+    EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB), 0u);
+    EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
+    EXPECT_EQ(t.c_iflag & (IXON | ICRNL | ISTRIP), 0u);
+    EXPECT_EQ(t.c_oflag & OPOST, 0u);
+}
+
+TEST(TtySerialPort, secondOpenIsBusy)
+{
+    Pty pty;
+    TtySerialPort first, second;
+    ASSERT_TRUE(first.OpenPort(pty.path().c_str()));
+    EXPECT_FALSE(second.OpenPort(pty.path().c_str()));
+    EXPECT_NE(second.lastOpenError().find("busy"), std::string::npos) << second.lastOpenError();
+    first.ClosePort();
+    EXPECT_TRUE(second.OpenPort(nullptr)) << second.lastOpenError(); // free again, same path
+}
+
+TEST(TtySerialPort, bytesBothWays)
+{
+    Pty pty;
+    TtySerialPort port;
+    ASSERT_TRUE(port.OpenPort(pty.path().c_str()));
+
+    // Every byte value passes untranslated.
+    std::vector<uint8_t> out(256);
+    for (int i = 0; i < 256; ++i)
+        out[i] = static_cast<uint8_t>(i);
+    size_t written = 0;
+    ASSERT_TRUE(port.WriteBytes(out.data(), out.size(), written));
+    EXPECT_EQ(written, out.size());
+    std::vector<uint8_t> in;
+    while (in.size() < out.size()) {
+        uint8_t buf[256];
+        const ssize_t n = ::read(pty.master(), buf, sizeof buf);
+        ASSERT_GT(n, 0);
+        in.insert(in.end(), buf, buf + n);
+    }
+    EXPECT_EQ(in, out);
+
+    uint8_t b = 0;
+    bool got = true;
+    port.SetReadTimeout(0ms);
+    EXPECT_TRUE(port.ReadByte(b, got));
+    EXPECT_FALSE(got); // nothing there: back at once
+    port.SetReadTimeout(20ms);
+    EXPECT_TRUE(port.ReadByte(b, got));
+    EXPECT_FALSE(got);
+
+    const uint8_t reply[] = {0x00, 0x0d, 0x11, 0xff};
+    ASSERT_EQ(::write(pty.master(), reply, sizeof reply), 4);
+    port.SetReadTimeout(1000ms);
+    for (uint8_t expected : reply) {
+        ASSERT_TRUE(port.ReadByte(b, got));
+        ASSERT_TRUE(got);
+        EXPECT_EQ(b, expected);
+    }
+}
+
+TEST(TtySerialPort, writeLimitAndHangUp)
+{
+    Pty pty;
+    TtySerialPort port;
+    ASSERT_TRUE(port.OpenPort(pty.path().c_str()));
+    port.setWriteLimit(50ms);
+    // Nobody reads the other end: the write stops at the limit and says how far it got.
+    std::vector<uint8_t> lots(1 << 20, 0x5a);
+    size_t written = 0;
+    EXPECT_TRUE(port.WriteBytes(lots.data(), lots.size(), written));
+    EXPECT_LT(written, lots.size());
+
+    // The other end goes away: reads and writes fail instead of waiting.
+    pty.closeMaster();
+    uint8_t b;
+    bool got;
+    port.SetReadTimeout(1000ms);
+    EXPECT_FALSE(port.ReadByte(b, got)); // a wait would end with true and nothing got
+    const uint8_t zero = 0;
+    EXPECT_FALSE(port.WriteBytes(&zero, 1, written));
+
+    port.ClosePort();
+    EXPECT_FALSE(port.isOpen());
+    EXPECT_EQ(port.pollFd(), -1);
+    EXPECT_FALSE(port.WriteBytes(&zero, 1, written));
+    EXPECT_FALSE(port.ReadByte(b, got));
+}
+
+} // namespace
+} // namespace pixkey
