@@ -38,7 +38,7 @@ bool Settings::saveValues(SettingsStore &store, const QString &profileSuffix, co
         if (name.isEmpty() || names()[i] == name)
             wrote = store.writeDword(key, names()[i], m_values[i]) || wrote;
     }
-    return store.sync() && wrote;
+    return wrote;
 }
 
 std::int64_t Settings::sliderDurationMs(int position)

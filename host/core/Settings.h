@@ -44,8 +44,8 @@ public:
     // when the profile key does not exist.
     void loadSettings(const SettingsStore &store, const QString &profileSuffix);
     // Writes all twelve values (`name` empty) or only the one whose stored name equals `name`
-    // exactly, under the settings key of `profileSuffix`, and syncs the store. False when nothing
-    // could be written (the key could not be created, or `name` names no setting).
+    // exactly, under the settings key of `profileSuffix`; the caller syncs the store. False when
+    // nothing could be written (the key could not be created, or `name` names no setting).
     bool saveValues(SettingsStore &store, const QString &profileSuffix, const QString &name = QString()) const;
 
     // The gamma the pipeline gets: Gamma x 0.05.
