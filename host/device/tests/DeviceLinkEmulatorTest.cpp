@@ -50,6 +50,7 @@ protected:
         DeviceLinkOptions o;
         o.timings.ackTimeout = 1000ms;
         o.timings.recoveryWait = 10ms;
+        o.timings.syncAnswerWait = 100ms; // generous: this machine may be busy
         o.observer = &observer;
         ::setenv("PIXKEY_PORT", (m_dir + "/keypad").c_str(), 1);
         link = std::make_unique<DeviceLink>(&listener, std::move(o));
