@@ -36,7 +36,9 @@ std::string groupOwning(const std::string &path)
     return found->gr_name;
 }
 
-std::string openErrorText(const std::string &path, int error)
+} // namespace
+
+std::string TtySerialPort::openErrorText(const std::string &path, int error)
 {
     switch (error) {
     case ENOENT:
@@ -58,8 +60,6 @@ std::string openErrorText(const std::string &path, int error)
         return "cannot open " + path + ": " + std::strerror(error);
     }
 }
-
-} // namespace
 
 TtySerialPort::~TtySerialPort() { ClosePort(); }
 

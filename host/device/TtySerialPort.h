@@ -21,6 +21,10 @@ public:
     bool readByteWithin(uint8_t &byte, bool &got, std::chrono::milliseconds timeout) override;
     int pollFd() const override { return m_fd; }
 
+    // The message for a failed open of `path` with errno `error`: missing device, busy device, or
+    // missing permission with the group that owns the device (usually "dialout").
+    static std::string openErrorText(const std::string &path, int error);
+
 protected:
     bool openPath(const std::string &path) override;
 

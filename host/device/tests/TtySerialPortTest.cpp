@@ -5,7 +5,10 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cerrno>
 #include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
 #include <pty.h>
 #include <string>
 #include <termios.h>
@@ -68,6 +71,25 @@ TEST(TtySerialPort, openErrorsSayWhy)
     TtySerialPort fresh;
     EXPECT_FALSE(fresh.OpenPort(nullptr)); // nothing to reopen
     EXPECT_FALSE(fresh.lastOpenError().empty());
+}
+
+TEST(TtySerialPort, permissionMessageNamesTheOwningGroup)
+{
+    char file[] = "/tmp/pixkey-port-XXXXXX";
+    const int fd = ::mkstemp(file);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    struct stat st{};
+    ASSERT_EQ(::stat(file, &st), 0);
+    const group *g = ::getgrgid(st.st_gid);
+    const std::string owner = g ? g->gr_name : std::to_string(st.st_gid);
+    const std::string text = TtySerialPort::openErrorText(file, EACCES);
+    ::unlink(file);
+    EXPECT_NE(text.find("permission denied"), std::string::npos) << text;
+    EXPECT_NE(text.find("\"" + owner + "\""), std::string::npos) << text;
+    // Without a file to look at, the usual group is suggested.
+    EXPECT_NE(TtySerialPort::openErrorText("/dev/gone", EACCES).find("\"dialout\""), std::string::npos);
+    EXPECT_NE(TtySerialPort::openErrorText("/dev/x", EBUSY).find("busy"), std::string::npos);
 }
 
 TEST(TtySerialPort, rawLineAtOneMegabaud)
