@@ -33,6 +33,7 @@ std::unique_ptr<QImage> decode(QIODevice *device)
     QImageReader reader(device);
     reader.setDecideFormatFromContent(true);
     reader.setAllocationLimit(kAllocationLimitMiB);
+    reader.setAutoTransform(true); // photos stand upright as their orientation tag says
     if (!acceptedFormat(reader.format()))
         return nullptr;
     const QSize size = reader.size();
