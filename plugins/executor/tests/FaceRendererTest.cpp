@@ -12,7 +12,7 @@ using executor_test::litBox;
 
 namespace {
 
-class FaceRendererTest : public ::testing::Test {
+class ExecutorFaceRendererTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { executor_test::ensureApplication(true); }
     void SetUp() override { m_renderer.load(); }
@@ -28,7 +28,7 @@ protected:
     FaceRenderer m_renderer;
 };
 
-TEST_F(FaceRendererTest, TextPicksTheLargestFontThatFitsOrTwoLines)
+TEST_F(ExecutorFaceRendererTest, TextPicksTheLargestFontThatFitsOrTwoLines)
 {
     struct Case {
         const char *text;
@@ -44,7 +44,7 @@ TEST_F(FaceRendererTest, TextPicksTheLargestFontThatFitsOrTwoLines)
     }
 }
 
-TEST_F(FaceRendererTest, OneLineEndsAtTheMiddleTwoLinesStartHigher)
+TEST_F(ExecutorFaceRendererTest, OneLineEndsAtTheMiddleTwoLinesStartHigher)
 {
     const executor_test::Box one = litBox(draw("Ctrl+Shift+Num 5"));
     ASSERT_TRUE(m_renderer.small());
@@ -65,7 +65,7 @@ TEST_F(FaceRendererTest, OneLineEndsAtTheMiddleTwoLinesStartHigher)
     EXPECT_LT(second.right - second.left, 70) << "only \"PgDown\" is on the second line";
 }
 
-TEST_F(FaceRendererTest, TwoLinesBreakAtTheLastPlusThatIsNotTheKeyItself)
+TEST_F(ExecutorFaceRendererTest, TwoLinesBreakAtTheLastPlusThatIsNotTheKeyItself)
 {
     EXPECT_EQ(FaceRenderer::lineBreak("Ctrl+Alt+Shift+F12"), 14u);
     EXPECT_EQ(FaceRenderer::lineBreak("Ctrl+Alt+Shift+Num +"), 14u);
@@ -75,7 +75,7 @@ TEST_F(FaceRendererTest, TwoLinesBreakAtTheLastPlusThatIsNotTheKeyItself)
     EXPECT_EQ(FaceRenderer::lineBreak("no plus at all"), std::string::npos);
 }
 
-TEST_F(FaceRendererTest, TextWithoutAFittingEndingOrPlusIsStillDrawn)
+TEST_F(ExecutorFaceRendererTest, TextWithoutAFittingEndingOrPlusIsStillDrawn)
 {
     const std::string word(40, 'W');
     const Face face = draw(word);
@@ -88,7 +88,7 @@ TEST_F(FaceRendererTest, TextWithoutAFittingEndingOrPlusIsStillDrawn)
     EXPECT_FALSE(litBox(accented).empty());
 }
 
-TEST_F(FaceRendererTest, ResetDropsPictureAndTextSoTheNextUpdateReloads)
+TEST_F(ExecutorFaceRendererTest, ResetDropsPictureAndTextSoTheNextUpdateReloads)
 {
     QTemporaryDir dir;
     const std::string path = executor_test::writePng(dir.path(), "p.png", 3, 3, Qt::red);

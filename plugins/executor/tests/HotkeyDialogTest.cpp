@@ -23,7 +23,7 @@ namespace {
 
 const CHotkey kCtrlC(CHotkey::Ctrl, 0x43);
 
-class HotkeyDialogTest : public ::testing::Test {
+class ExecutorDialogTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { executor_test::ensureApplication(true); }
 
@@ -41,7 +41,7 @@ protected:
     HotkeyDialog m_dialog;
 };
 
-TEST_F(HotkeyDialogTest, OkIsDisabledWhileNoShortcutIsSet)
+TEST_F(ExecutorDialogTest, OkIsDisabledWhileNoShortcutIsSet)
 {
     m_dialog.setValues(QString(), QStringLiteral("Ctrl+C"), CHotkey());
     EXPECT_EQ(shown(), QString());
@@ -70,7 +70,7 @@ TEST_F(HotkeyDialogTest, OkIsDisabledWhileNoShortcutIsSet)
     EXPECT_FALSE(m_dialog.okButton()->isEnabled());
 }
 
-TEST_F(HotkeyDialogTest, TextFollowsTheShortcutUntilTheUserEditsIt)
+TEST_F(ExecutorDialogTest, TextFollowsTheShortcutUntilTheUserEditsIt)
 {
     m_dialog.setValues(QString(), QStringLiteral("Ctrl+C"), kCtrlC);
     EXPECT_EQ(m_dialog.textEdit()->text(), QStringLiteral("Ctrl+C"));
@@ -95,7 +95,7 @@ TEST_F(HotkeyDialogTest, TextFollowsTheShortcutUntilTheUserEditsIt)
     EXPECT_EQ(m_dialog.hotkey(), CHotkey(CHotkey::Ctrl, 0x58));
 }
 
-TEST_F(HotkeyDialogTest, TabEnterAndEscapeBecomePartOfTheShortcut)
+TEST_F(ExecutorDialogTest, TabEnterAndEscapeBecomePartOfTheShortcut)
 {
     m_dialog.setValues(QString(), QString(), kCtrlC);
     QTest::keyClick(field(), Qt::Key_Tab);
@@ -117,7 +117,7 @@ TEST_F(HotkeyDialogTest, TabEnterAndEscapeBecomePartOfTheShortcut)
     EXPECT_EQ(shown(), QStringLiteral("B"));
 }
 
-TEST_F(HotkeyDialogTest, PreviewShowsTheFaceOfTheFields)
+TEST_F(ExecutorDialogTest, PreviewShowsTheFaceOfTheFields)
 {
     QTemporaryDir dir;
     const std::string red = executor_test::writePng(dir.path(), "red.png", 5, 5, Qt::red);
@@ -159,7 +159,7 @@ void answerDialog(std::function<void(HotkeyDialog &)> answer)
     });
 }
 
-TEST(HotkeyPluginDialog, OkStoresTheDialogsValuesCancelKeepsThem)
+TEST(ExecutorPluginDialog, OkStoresTheDialogsValuesCancelKeepsThem)
 {
     executor_test::ensureApplication(true);
     executor::HotkeyPlugin plugin;

@@ -133,7 +133,7 @@ private:
     Window m_window = 0;
 };
 
-TEST(HotkeyInvokeX11, PressingTheKeySendsTheShortcutToTheFocusedWindow)
+TEST(ExecutorInvokeX11, PressingTheKeySendsTheShortcutToTheFocusedWindow)
 {
     if (!xvfbInstalled())
         GTEST_SKIP() << "Xvfb is not installed (/usr/bin/Xvfb): the X11 test of sending shortcuts is skipped";

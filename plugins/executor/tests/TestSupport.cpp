@@ -8,6 +8,12 @@
 
 #include <cstring>
 
+// Fontconfig keeps its caches for the life of the process; LeakSanitizer reports them at exit.
+extern "C" const char *__lsan_default_suppressions()
+{
+    return "leak:libfontconfig.so\n";
+}
+
 namespace executor_test {
 
 void ensureApplication(bool widgets)
