@@ -87,11 +87,12 @@ void LocalHttpServer::silent()
     m_mode = Mode::Silent;
 }
 
-void LocalHttpServer::flood(std::size_t bytes)
+void LocalHttpServer::flood(std::size_t bytes, bool announceLength)
 {
     std::lock_guard lock(m_lock);
     m_mode = Mode::Flood;
     m_floodBytes = bytes;
+    m_announceLength = announceLength;
 }
 
 std::vector<std::string> LocalHttpServer::paths() const
@@ -131,6 +132,7 @@ void LocalHttpServer::serve(int client)
     int status;
     std::string body;
     std::size_t floodBytes;
+    bool announceLength;
     {
         std::lock_guard lock(m_lock);
         const auto space = request.find(' ');
@@ -141,6 +143,7 @@ void LocalHttpServer::serve(int client)
         status = m_status;
         body = m_body;
         floodBytes = m_floodBytes;
+        announceLength = m_announceLength;
     }
 
     if (mode == Mode::Silent) {
@@ -152,8 +155,10 @@ void LocalHttpServer::serve(int client)
         return;
     }
     if (mode == Mode::Flood) {
-        const std::string head = "HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\nContent-Length: " +
-                                 std::to_string(floodBytes) + "\r\n\r\n";
+        const std::string head = "HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\n" +
+                                 (announceLength ? "Content-Length: " + std::to_string(floodBytes) + "\r\n"
+                                                 : std::string()) +
+                                 "\r\n";
         if (!sendAll(client, head.data(), head.size(), m_stop))
             return;
         std::string chunk(64 * 1024, 'x');

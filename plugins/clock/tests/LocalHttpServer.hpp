@@ -14,7 +14,8 @@ public:
     enum class Mode {
         Answer, // status line, Content-Length and the body
         Silent, // read the request, then say nothing until the client gives up
-        Flood,  // a 200 with a body of `floodBytes` bytes, sent as fast as the client takes it
+        Flood,  // a 200 with a body of `floodBytes` bytes, sent as fast as the client takes it,
+                // its length announced or not (then the body runs until the connection closes)
     };
 
     LocalHttpServer();
@@ -25,7 +26,7 @@ public:
 
     void answer(int status, std::string body);
     void silent();
-    void flood(std::size_t bytes);
+    void flood(std::size_t bytes, bool announceLength = true);
 
     // Request paths received so far.
     std::vector<std::string> paths() const;
@@ -42,6 +43,7 @@ private:
     int m_status = 200;                // guarded by m_lock
     std::string m_body;                // guarded by m_lock
     std::size_t m_floodBytes = 0;      // guarded by m_lock
+    bool m_announceLength = true;      // guarded by m_lock
     std::vector<std::string> m_paths;  // guarded by m_lock
     std::thread m_thread;
 };
