@@ -46,8 +46,7 @@ int displayTemperature(int celsius, bool fahrenheit)
 {
     if (!fahrenheit)
         return celsius;
-    // Whole-number arithmetic: 1.8 x t in floating point lands just below a whole number for
-    // some t (1.8 x 5 truncates to 8), which would show one degree off.
+    // 32 + 1.8 t truncated toward zero, in whole numbers (C++ division truncates toward zero).
     return 32 + static_cast<int>((9LL * celsius) / 5);
 }
 

