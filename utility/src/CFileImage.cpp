@@ -5,6 +5,7 @@
 #include <QBuffer>
 #include <QByteArray>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
 #include <QPainter>
@@ -88,7 +89,11 @@ void CFileImage::Unload()
 
 bool CFileImage::LoadInternal(const char *path)
 {
-    QFile file(QString::fromUtf8(path));
+    // Regular files only: opening a FIFO or a device could block the paint thread for ever.
+    const QString name = QString::fromUtf8(path);
+    if (!QFileInfo(name).isFile())
+        return false;
+    QFile file(name);
     if (!file.open(QIODevice::ReadOnly))
         return false;
     std::unique_ptr<QImage> image = decode(&file);

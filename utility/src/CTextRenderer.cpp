@@ -91,13 +91,17 @@ unsigned CTextRenderer::LettersInLength(const char *text, int pixels)
         return 0;
     const QString string = decodeText(text);
     const CharacterBounds bounds = characterBounds(text);
-    unsigned fitting = 0;
-    for (std::size_t i = 0; i < bounds.byteEnds.size(); ++i) {
-        if (m_font->metrics.horizontalAdvance(string.left(bounds.unitEnds[i])) > pixels)
-            break;
-        fitting = unsigned(bounds.byteEnds[i]);
+    // Advances are positive and kerning is off, so prefix widths grow with the prefix: search for
+    // the longest prefix that fits instead of measuring every one.
+    std::size_t low = 0, high = bounds.byteEnds.size(); // prefixes of `low` characters fit
+    while (low < high) {
+        const std::size_t middle = (low + high + 1) / 2;
+        if (m_font->metrics.horizontalAdvance(string.left(bounds.unitEnds[middle - 1])) <= pixels)
+            low = middle;
+        else
+            high = middle - 1;
     }
-    return fitting;
+    return low == 0 ? 0u : unsigned(bounds.byteEnds[low - 1]);
 }
 
 } // namespace pixkey

@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <array>
 #include <fstream>
 #include <vector>
@@ -90,7 +93,13 @@ TEST(FileImage, BadInputFailsAndLeavesTheObjectEmpty)
     const std::string svg = writeBytes("vector.svg",
         "<svg xmlns='http://www.w3.org/2000/svg' width='10' height='10'><rect width='10' height='10'/></svg>");
     const std::string empty = writeBytes("empty.png", "");
-    for (const char *path : {text.c_str(), truncated.c_str(), svg.c_str(), empty.c_str(), "/nonexistent/x.png", "",
+    // A FIFO nobody writes to would block an open() for ever; devices never end.
+    const std::string fifo = tempPath("fifo.png");
+    ::unlink(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string directory = ::testing::TempDir();
+    for (const char *path : {text.c_str(), truncated.c_str(), svg.c_str(), empty.c_str(), fifo.c_str(),
+                             directory.c_str(), "/dev/zero", "/nonexistent/x.png", "",
                              static_cast<const char *>(nullptr)}) {
         SCOPED_TRACE(path ? path : "(null)");
         CFileImage image;

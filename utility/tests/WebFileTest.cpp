@@ -32,6 +32,12 @@ std::string pngBytes(int width, int height, QColor color)
 
 class WebFileTest : public ::testing::Test {
 protected:
+    static void SetUpTestSuite()
+    {
+        // A proxy from the environment must not take the loopback requests elsewhere.
+        ::setenv("no_proxy", "127.0.0.1,localhost", 1);
+    }
+
     void SetUp() override
     {
         server.addAnswer("/ok", 200, "hello world");
