@@ -85,9 +85,11 @@ void DeviceLink::Connect() { setEvents(EvConnect); }
 void DeviceLink::Disconnect()
 {
     if (onWorkerThread()) {
-        // Waiting for the worker here would wait for ourselves: close directly.
+        // Waiting for the worker here would wait for ourselves: close directly. An operation that
+        // was under way fails on the closed port and must not reopen it.
         m_port->ClosePort();
         m_connected = false;
+        m_closedOnRequest = true;
         return;
     }
     uint64_t ticket;
@@ -437,6 +439,10 @@ void DeviceLink::OnLinkError(LinkError code)
         m_observer->onLinkError(code);
     if (!triggersRecovery(code))
         return;
+    if (m_closedOnRequest) {
+        m_port->ClosePort();
+        return;
+    }
     if (m_recovering) {
         // The recovery itself failed: the link is lost until the next Connect.
         m_port->ClosePort();
@@ -662,6 +668,7 @@ void DeviceLink::workerMain()
         if (event == EvStop)
             break;
         if (event == EvConnect) {
+            m_closedOnRequest = false;
             if (m_port->isOpen() || DiscoverAndOpen())
                 Synchronise();
             std::lock_guard<std::mutex> guard(m_lock);
@@ -669,6 +676,7 @@ void DeviceLink::workerMain()
         } else if (event == EvDisconnect) {
             m_port->ClosePort();
             m_connected = false;
+            m_closedOnRequest = true;
             {
                 std::lock_guard<std::mutex> guard(m_lock);
                 m_disconnectsServed = m_disconnectRequests;

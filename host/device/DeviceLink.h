@@ -143,6 +143,7 @@ private:
     std::unique_ptr<SerialPort> m_port;
     std::unique_ptr<PortLocator> m_locator;
     bool m_recovering = false;
+    bool m_closedOnRequest = false; // Disconnect closed the port: no recovery until the next Connect
     int m_lastServedKey = 0;
     std::vector<uint8_t> m_uploadPicture; // the picture being uploaded, copied out of its slot
 

@@ -223,6 +223,18 @@ TEST_F(LinkTest, disconnectClosesQuietly)
     EXPECT_EQ(listener.changes(), (std::vector<int>{1, 1}));
 }
 
+TEST_F(LinkTest, disconnectFromTheListenerMidPacketStaysDisconnected)
+{
+    connect();
+    listener.onPress = [&](int) { link->Disconnect(); };
+    scriptAnswers({{0x01, 0x02, 0x00, 0x00}}); // a press arrives before the acknowledgement
+    EXPECT_EQ(link->PostCommand(LinkCommand::DisplayOff, 0, true), -1);
+    EXPECT_FALSE(link->IsConnected());
+    EXPECT_EQ(device->opens(), 1); // the failed read on the closed port did not reopen it
+    EXPECT_EQ(listener.changes(), std::vector<int>{1});
+    EXPECT_EQ(device->packetCount(LinkCommand::DisplayOff), 1u);
+}
+
 TEST_F(LinkTest, blankGoesToTheOrientedKey)
 {
     connect();
