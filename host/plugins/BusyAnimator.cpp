@@ -60,9 +60,12 @@ std::chrono::steady_clock::time_point BusyAnimator::now() const
 
 void BusyAnimator::add(std::shared_ptr<BusyTarget> target, std::chrono::steady_clock::time_point start)
 {
-    std::lock_guard lock(m_mutex);
-    const BusyTarget *key = target.get();
-    m_painting[key] = Painting{std::move(target), start};
+    {
+        std::lock_guard lock(m_mutex);
+        const BusyTarget *key = target.get();
+        m_painting[key] = Painting{std::move(target), start};
+    }
+    m_wake.notify_all();
 }
 
 void BusyAnimator::remove(const BusyTarget *target)
@@ -112,6 +115,8 @@ void BusyAnimator::run()
 {
     std::unique_lock lock(m_mutex);
     while (!m_stop) {
+        // Nobody painting: sleep until someone is, so an idle program never wakes up for nothing.
+        m_wake.wait(lock, [this] { return m_stop || !m_painting.empty(); });
         if (m_wake.wait_for(lock, kTick, [this] { return m_stop; }))
             break;
         lock.unlock();

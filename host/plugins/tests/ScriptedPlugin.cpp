@@ -6,7 +6,8 @@
 // answer to GetInfo 11), "hold" (1: Paint waits while the library-wide gate is closed), "gate"
 // (closed/open: the library-wide gate; every object of the library shares it).
 // Properties read (index 256 + i): paints, keydowns, activations, deactivations, then the
-// library-wide ones: held (objects waiting at the gate), deletes (objects deleted so far).
+// library-wide ones: held (objects waiting at the gate), deletes (objects deleted so far); then
+// returned (steady-clock nanoseconds when the last Paint returned).
 #include "pixkey_plugin.hpp"
 
 #include <atomic>
@@ -52,7 +53,7 @@ public:
             *reinterpret_cast<volatile int *>(g_badAddress) = 1;
         if (mode == "fpe-paint")
             std::printf("%d", 7 / g_zero);
-        const unsigned colour = m_colour.load();
+        const unsigned colour = m_cycle.load() ? m_colour += 0x0F070B : m_colour.load();
         for (int y = 0; y < surface.height; ++y) {
             uint8_t *line = surface.bits + y * surface.stride;
             for (int x = 0; x < surface.width; ++x) {
@@ -61,6 +62,7 @@ public:
                 line[3 * x + 2] = (colour >> 16) & 0xFF;
             }
         }
+        m_returned = std::chrono::steady_clock::now().time_since_epoch().count();
         return m_result.load();
     }
 
@@ -83,11 +85,12 @@ public:
 
     int GetProperty(int index, char *name, char *value)
     {
-        static const char *const names[] = {"paints", "keydowns", "activations", "deactivations", "held", "deletes"};
-        const int values[] = {m_paints.load(), m_keydowns.load(), m_activations.load(), m_deactivations.load(),
-                              g_held.load(), g_deletes.load()};
+        static const char *const names[] = {"paints", "keydowns", "activations", "deactivations", "held",
+                                            "deletes", "returned"};
+        const long long values[] = {m_paints.load(), m_keydowns.load(), m_activations.load(), m_deactivations.load(),
+                                    g_held.load(), g_deletes.load(), m_returned.load()};
         const int i = index - PKX_PROPERTY_INSTANCE_BASE;
-        if (i < 0 || i >= 6)
+        if (i < 0 || i >= 7)
             return 0;
         pkx::copyProperty(name, names[i]);
         pkx::copyProperty(value, std::to_string(values[i]).c_str());
@@ -106,6 +109,8 @@ public:
             m_colour = static_cast<unsigned>(std::stoul(text, nullptr, 0));
         } else if (key == "period") {
             m_period = std::stoi(text);
+        } else if (key == "cycle") {
+            m_cycle = text == "1";
         } else if (key == "hold") {
             m_hold = text == "1";
         } else if (key == "gate") {
@@ -140,6 +145,8 @@ private:
     std::atomic<unsigned> m_colour{0x204060};
     std::atomic<int> m_period;
     std::atomic<bool> m_hold{false};
+    std::atomic<bool> m_cycle{false};
+    std::atomic<long long> m_returned{0};
     std::atomic<int> m_paints{0}, m_keydowns{0}, m_activations{0}, m_deactivations{0};
 };
 
