@@ -256,6 +256,7 @@ bool SettingsStore::writeString(const KeyPath &key, const QString &name, const Q
     if (!where)
         return false;
     where->file->setValue(storedValueName(*where, name), value);
+    where->file->remove(joinGroup(where->group, kKeyMarker)); // the key holds something now
     return true;
 }
 
