@@ -44,12 +44,20 @@ std::unique_ptr<pixkey::CFileImage> FaceRenderer::loadPicture(const std::string 
     if (path.empty())
         return nullptr;
     std::unique_ptr<pixkey::CFileImage> picture = std::make_unique<pixkey::CWebImage>();
-    if (picture->Load(path.c_str()))
-        return picture;
-    picture = std::make_unique<pixkey::CFileImage>();
-    if (picture->Load(path.c_str()))
-        return picture;
-    return nullptr;
+    if (!picture->Load(path.c_str())) {
+        picture = std::make_unique<pixkey::CFileImage>();
+        if (!picture->Load(path.c_str()))
+            return nullptr;
+    }
+    // The face never shows more than 96 pixels either way: a photograph is kept at the size whose
+    // shorter side is 96, not at megapixels, so memory stays small and each Paint stretches little.
+    const int width = picture->GetWidth();
+    const int height = picture->GetHeight();
+    const int shorter = std::min(width, height);
+    if (shorter > kFace)
+        picture->Fit(static_cast<int>(static_cast<long long>(width) * kFace / shorter),
+                     static_cast<int>(static_cast<long long>(height) * kFace / shorter));
+    return picture;
 }
 
 void FaceRenderer::setPicture(const std::string &path, std::unique_ptr<pixkey::CFileImage> picture)

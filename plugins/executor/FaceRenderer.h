@@ -31,7 +31,8 @@ public:
     bool isLoaded() const { return m_loaded; }
 
     // The picture for `path`: tried as a web image first, then as a local file; null when the path
-    // is empty or neither loads. [any-thread], touches no renderer.
+    // is empty or neither loads. A larger picture is reduced, keeping its proportions, until its
+    // shorter side is 96 pixels. [any-thread], touches no renderer.
     static std::unique_ptr<pixkey::CFileImage> loadPicture(const std::string &path);
 
     // Whether the picture currently held was loaded for `path` (compared case-sensitively).

@@ -88,6 +88,21 @@ TEST_F(ExecutorFaceRendererTest, TextWithoutAFittingEndingOrPlusIsStillDrawn)
     EXPECT_FALSE(litBox(accented).empty());
 }
 
+TEST_F(ExecutorFaceRendererTest, LargePicturesAreKeptAtFaceSizeSmallOnesAsTheyAre)
+{
+    QTemporaryDir dir;
+    const auto wide = FaceRenderer::loadPicture(executor_test::writePng(dir.path(), "w.png", 1000, 500, Qt::red));
+    ASSERT_TRUE(wide);
+    EXPECT_EQ(wide->GetWidth(), 192);
+    EXPECT_EQ(wide->GetHeight(), 96);
+    const auto strip = FaceRenderer::loadPicture(executor_test::writePng(dir.path(), "s.png", 3000, 40, Qt::red));
+    ASSERT_TRUE(strip);
+    EXPECT_EQ(strip->GetWidth(), 3000);
+    EXPECT_EQ(strip->GetHeight(), 40);
+    EXPECT_FALSE(FaceRenderer::loadPicture(""));
+    EXPECT_FALSE(FaceRenderer::loadPicture(dir.path().toStdString())) << "a folder is no picture";
+}
+
 TEST_F(ExecutorFaceRendererTest, ResetDropsPictureAndTextSoTheNextUpdateReloads)
 {
     QTemporaryDir dir;
