@@ -29,28 +29,30 @@ constexpr FontSpec kFonts[] = {
     {"TIMELINE", ":/pixkey/utility/fonts/DejaVuSansMono.ttf", 8, 10, QFont::Normal},
 };
 
-// Families registered from the resources, by kFonts index; guarded by registryLock.
+// Families registered from the resources, by kFonts index. All fonts are registered together on
+// first use, and fonts are looked up only under registryLock, so no thread of this library builds
+// a font while another changes Qt's font database.
 std::mutex registryLock;
-QString registeredFamily[std::size(kFonts)];
+bool registered = false;                         // guarded by registryLock
+QString registeredFamily[std::size(kFonts)];     // guarded by registryLock
 
 bool haveGuiApplication()
 {
     return qobject_cast<QGuiApplication *>(QCoreApplication::instance()) != nullptr;
 }
 
-QString familyOf(std::size_t index)
+// Caller holds registryLock.
+void registerFonts()
 {
-    std::lock_guard<std::mutex> lock(registryLock);
-    if (registeredFamily[index].isEmpty()) {
-        const int id = QFontDatabase::addApplicationFont(QString::fromLatin1(kFonts[index].file));
-        if (id < 0)
-            return QString();
-        const QStringList families = QFontDatabase::applicationFontFamilies(id);
-        if (families.isEmpty())
-            return QString();
-        registeredFamily[index] = families.first();
+    if (registered)
+        return;
+    registered = true;
+    for (std::size_t i = 0; i < std::size(kFonts); ++i) {
+        const int id = QFontDatabase::addApplicationFont(QString::fromLatin1(kFonts[i].file));
+        const QStringList families = id < 0 ? QStringList() : QFontDatabase::applicationFontFamilies(id);
+        if (!families.isEmpty())
+            registeredFamily[i] = families.first();
     }
-    return registeredFamily[index];
 }
 
 } // namespace
@@ -63,11 +65,12 @@ std::optional<PixelFont> pixelFont(const char *resourceName, bool fallback)
         const FontSpec &spec = kFonts[i];
         if (std::strcmp(spec.name, resourceName) != 0)
             continue;
-        const QString family = familyOf(i);
-        if (family.isEmpty())
+        std::lock_guard<std::mutex> guard(registryLock);
+        registerFonts();
+        if (registeredFamily[i].isEmpty())
             return std::nullopt;
         PixelFont result;
-        result.font = QFont(family);
+        result.font = QFont(registeredFamily[i]);
         result.font.setPixelSize(spec.pixelSize);
         result.font.setWeight(spec.weight);
         // Full hinting snaps stems and the baseline to whole pixels; with grey-level smoothing on

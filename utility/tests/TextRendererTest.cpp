@@ -45,6 +45,27 @@ struct Face {
 
 constexpr const char *kFonts[] = {"VELMORA_12PX", "VELMORA_16PX", "VELMORA_21PX", "TIMELINE"};
 
+// First in the file: under CTest every case runs in a fresh process, so here the fonts are
+// registered by paint-like threads, not by the main thread.
+TEST(TextRenderer, FirstUseFromSeveralThreadsAtOnce)
+{
+    std::vector<int> widths(4, -1);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&widths, t] {
+            CTextRenderer renderer;
+            if (renderer.LoadFont(kFonts[t % 2]))
+                widths[std::size_t(t)] = renderer.PrintText(nullptr, "12:00", 0, 0);
+        });
+    }
+    for (std::thread &thread : threads)
+        thread.join();
+    EXPECT_GT(widths[0], 0);
+    EXPECT_GT(widths[1], 0);
+    EXPECT_EQ(widths[0], widths[2]);
+    EXPECT_EQ(widths[1], widths[3]);
+}
+
 TEST(TextRenderer, EveryFontLoadsWithItsLineHeight)
 {
     const int heights[] = {12, 16, 21, 10};
