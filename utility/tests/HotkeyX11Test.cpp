@@ -12,7 +12,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -46,7 +45,7 @@ std::string findProgram(const char *name)
     return std::string();
 }
 
-// One Xvfb for the whole test program, on a display number nobody uses, killed at the end.
+// One Xvfb for the whole test program, on a display number of its own choice, killed at the end.
 // -noreset: the server would otherwise reset (and refuse connections) whenever its last client left.
 class XvfbEnvironment : public ::testing::Environment {
 public:
@@ -60,53 +59,55 @@ public:
             skipReason = "Xvfb is not installed (apt-get install xvfb)";
             return;
         }
-        for (int number = 73; number < 120 && display.empty(); ++number) {
-            const std::string lock = "/tmp/.X" + std::to_string(number) + "-lock";
-            const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
-            struct stat info;
-            if (::stat(lock.c_str(), &info) == 0 || ::stat(socket.c_str(), &info) == 0)
-                continue;
-            const std::string name = ":" + std::to_string(number);
-            std::vector<std::string> args = {program, name, "-nolisten", "tcp", "-noreset", "-screen", "0", "320x240x24"};
-            std::vector<char *> argv;
-            for (std::string &a : args)
-                argv.push_back(a.data());
-            argv.push_back(nullptr);
-            posix_spawn_file_actions_t actions;
-            posix_spawn_file_actions_init(&actions);
-            posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-            posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-            pid_t pid = 0;
-            const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-            posix_spawn_file_actions_destroy(&actions);
-            if (spawned != 0)
-                continue;
-            // Up to 10 s for the server to accept connections; a server that exits (number taken
-            // after all) sends us to the next number.
-            const auto deadline = std::chrono::steady_clock::now() + 10s;
-            while (std::chrono::steady_clock::now() < deadline) {
-                int status = 0;
-                if (::waitpid(pid, &status, WNOHANG) == pid) {
-                    pid = 0;
-                    break;
-                }
-                if (Display *d = XOpenDisplay(name.c_str())) {
-                    XCloseDisplay(d);
-                    display = name;
-                    m_pid = pid;
-                    break;
-                }
-                std::this_thread::sleep_for(50ms);
-            }
-            if (display.empty() && pid > 0) {
-                ::kill(pid, SIGTERM);
-                ::waitpid(pid, nullptr, 0);
-            }
+        // -displayfd: the server picks a free display number itself and writes it to the pipe, so
+        // tests running in parallel never fight over a number.
+        int pipeFds[2];
+        if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
+            skipReason = "no pipe for Xvfb";
+            return;
         }
-        if (display.empty())
-            skipReason = "Xvfb did not start on any free display number";
-        else
-            ::setenv("DISPLAY", display.c_str(), 1);
+        std::vector<std::string> args = {program, "-displayfd", "3", "-nolisten", "tcp", "-noreset",
+                                         "-screen", "0", "320x240x24"};
+        std::vector<char *> argv;
+        for (std::string &a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 3);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        const int spawned = posix_spawn(&m_pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(pipeFds[1]);
+        if (spawned != 0) {
+            m_pid = 0;
+            ::close(pipeFds[0]);
+            skipReason = "Xvfb could not be started";
+            return;
+        }
+        // Up to 10 s for the display number (written once the server accepts connections).
+        std::string number;
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (number.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+            pollfd fd{pipeFds[0], POLLIN, 0};
+            if (::poll(&fd, 1, 100) <= 0)
+                continue;
+            char buffer[16];
+            const ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
+            if (n <= 0)
+                break; // the server ended
+            number.append(buffer, std::size_t(n));
+        }
+        ::close(pipeFds[0]);
+        while (!number.empty() && (number.back() == '\n' || number.back() == ' '))
+            number.pop_back();
+        if (number.empty()) {
+            skipReason = "Xvfb did not report a display within 10 s";
+            return;
+        }
+        display = ":" + number;
+        ::setenv("DISPLAY", display.c_str(), 1);
     }
 
     void TearDown() override
