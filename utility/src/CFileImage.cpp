@@ -46,7 +46,8 @@ std::unique_ptr<QImage> decode(QIODevice *device)
     auto image = std::make_unique<QImage>();
     if (!reader.read(image.get()) || image->isNull())
         return nullptr;
-    if (image->width() > CFileImage::kMaxSide || image->height() > CFileImage::kMaxSide)
+    if (image->width() > CFileImage::kMaxSide || image->height() > CFileImage::kMaxSide
+        || qint64(image->width()) * image->height() > CFileImage::kMaxPixels)
         return nullptr;
     *image = image->convertToFormat(QImage::Format_ARGB32);
     if (image->isNull())
