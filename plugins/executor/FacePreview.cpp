@@ -11,6 +11,8 @@ FacePreview::FacePreview(QWidget *parent)
 {
     m_face.fill(Qt::black);
     m_renderer.load();
+    // The preview downloads on the main thread: give up on a slow server well before a key would.
+    m_renderer.setWebTimeouts(std::chrono::seconds(3), std::chrono::seconds(8));
     setMinimumSize(PKX_FACE_SIZE, PKX_FACE_SIZE);
 }
 

@@ -39,11 +39,15 @@ void FaceRenderer::load()
     m_loaded = true;
 }
 
-std::unique_ptr<pixkey::CFileImage> FaceRenderer::loadPicture(const std::string &path)
+std::unique_ptr<pixkey::CFileImage> FaceRenderer::loadPicture(const std::string &path,
+                                                              std::chrono::milliseconds connectTimeout,
+                                                              std::chrono::milliseconds totalTimeout)
 {
     if (path.empty())
         return nullptr;
-    std::unique_ptr<pixkey::CFileImage> picture = std::make_unique<pixkey::CWebImage>();
+    auto webImage = std::make_unique<pixkey::CWebImage>();
+    webImage->webFile().setTimeouts(connectTimeout, totalTimeout); // zero keeps the defaults
+    std::unique_ptr<pixkey::CFileImage> picture = std::move(webImage);
     if (!picture->Load(path.c_str())) {
         picture = std::make_unique<pixkey::CFileImage>();
         if (!picture->Load(path.c_str()))
@@ -85,10 +89,16 @@ void FaceRenderer::layoutText(const std::string &text)
     m_fullText = text;
 }
 
+void FaceRenderer::setWebTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds total)
+{
+    m_connectTimeout = connect;
+    m_totalTimeout = total;
+}
+
 void FaceRenderer::update(const std::string &path, const std::string &text)
 {
     if (!holdsPictureFor(path))
-        setPicture(path, loadPicture(path));
+        setPicture(path, loadPicture(path, m_connectTimeout, m_totalTimeout));
     layoutText(text);
 }
 

@@ -12,6 +12,7 @@
 
 #include <QImage>
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -33,7 +34,13 @@ public:
     // The picture for `path`: tried as a web image first, then as a local file; null when the path
     // is empty or neither loads. A larger picture is reduced, keeping its proportions, until its
     // shorter side is 96 pixels. [any-thread], touches no renderer.
-    static std::unique_ptr<pixkey::CFileImage> loadPicture(const std::string &path);
+    static std::unique_ptr<pixkey::CFileImage> loadPicture(const std::string &path,
+                                                           std::chrono::milliseconds connectTimeout = {},
+                                                           std::chrono::milliseconds totalTimeout = {});
+
+    // Time limits of the web download of update() (defaults: the web image's own limits). The
+    // dialog's preview, which downloads on the main thread, gives up sooner than a paint thread.
+    void setWebTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds total);
 
     // Whether the picture currently held was loaded for `path` (compared case-sensitively).
     bool holdsPictureFor(const std::string &path) const { return m_path == path; }
@@ -68,6 +75,9 @@ private:
     pixkey::CLocalizableTextRenderer m_bigText;   // "VELMORA_16PX"
     pixkey::CLocalizableTextRenderer m_smallText; // "VELMORA_12PX"
     QImage m_defaultImage;                        // "DEF_IMAGE", 96x96 B,G,R
+
+    std::chrono::milliseconds m_connectTimeout{0}; // 0: the web image's default
+    std::chrono::milliseconds m_totalTimeout{0};
 
     std::string m_path;
     std::unique_ptr<pixkey::CFileImage> m_picture;

@@ -83,6 +83,13 @@ void HotkeyCaptureEdit::keyReleaseEvent(QKeyEvent *event)
     showAndNotify();
 }
 
+void HotkeyCaptureEdit::focusInEvent(QFocusEvent *event)
+{
+    QLineEdit::focusInEvent(event);
+    // Nothing here is edited as text; a selection would only suggest it is.
+    deselect();
+}
+
 void HotkeyCaptureEdit::focusOutEvent(QFocusEvent *event)
 {
     if (m_hotkey.key == 0) {

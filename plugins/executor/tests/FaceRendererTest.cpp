@@ -1,5 +1,6 @@
 // Text fitting and line breaking of the Hotkey face.
 #include "FaceRenderer.h"
+#include "LoopbackHttpServer.h"
 #include "TestSupport.h"
 
 #include <QTemporaryDir>
@@ -101,6 +102,19 @@ TEST_F(ExecutorFaceRendererTest, LargePicturesAreKeptAtFaceSizeSmallOnesAsTheyAr
     EXPECT_EQ(strip->GetHeight(), 40);
     EXPECT_FALSE(FaceRenderer::loadPicture(""));
     EXPECT_FALSE(FaceRenderer::loadPicture(dir.path().toStdString())) << "a folder is no picture";
+}
+
+TEST_F(ExecutorFaceRendererTest, SlowWebServerIsGivenUpAtTheRenderersTimeout)
+{
+    LoopbackHttpServer server;
+    ASSERT_TRUE(server.isRunning());
+    server.serve("/slow.png", 200, executor_test::pngBytes(4, 4, Qt::red), true);
+    // The server holds the answer far longer than this renderer waits.
+    m_renderer.setWebTimeouts(std::chrono::milliseconds(200), std::chrono::milliseconds(400));
+    m_renderer.update(server.url("/slow.png"), "");
+    server.release();
+    EXPECT_EQ(server.requests("/slow.png"), 1);
+    EXPECT_FALSE(m_renderer.hasPicture());
 }
 
 TEST_F(ExecutorFaceRendererTest, ResetDropsPictureAndTextSoTheNextUpdateReloads)
