@@ -43,10 +43,15 @@ function(add_pixkey_test name)
   endif()
   target_link_libraries(${name} PRIVATE pixkey_build_settings GTest::gtest GTest::gtest_main ${T_LIBS})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  # An empty LABELS value would swallow the next keyword, so it is only passed when given.
+  set(props TIMEOUT 300)
+  if(T_LABELS)
+    list(APPEND props LABELS "${T_LABELS}")
+  endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "${T_LABELS}" TIMEOUT 300)
+    PROPERTIES ${props})
 endfunction()
 
 # add_pixkey_benchmark(NAME SOURCES a.cpp LIBS lib1)
