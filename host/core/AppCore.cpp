@@ -123,6 +123,43 @@ void AppCore::applyBrightness()
     m_keypad.setBrightness(settings.brightnessLevel());
 }
 
+// --- keypad profiles -----------------------------------------------------------------------------
+
+bool AppCore::profileExists(const QString &portName) const
+{
+    return !portName.isEmpty() && m_store.keyExists(SettingsStore::settingsKey(portName));
+}
+
+QString AppCore::startupProfile(const QString &portName, int otherConfigurators) const
+{
+    if (!portName.isEmpty() && (otherConfigurators > 0 || profileExists(portName)))
+        return portName;
+    return QString();
+}
+
+bool AppCore::wantsProfile(const QString &portName, int configurators) const
+{
+    return !portName.isEmpty() && (configurators > 1 || profileExists(portName));
+}
+
+bool AppCore::adoptProfile(const QString &portName)
+{
+    if (portName.isEmpty() || portName == profileSuffix)
+        return false;
+    profileSuffix = portName;
+    if (profileExists(portName)) {
+        fullReload();
+        return true;
+    }
+    for (const auto &layout : layouts)
+        if (layout)
+            markModified(*layout);
+    for (const auto &entry : catalogue.entries())
+        entry->markModified();
+    modified = true;
+    return true;
+}
+
 // --- catalogue ------------------------------------------------------------------------------------
 
 PluginCatalogue::AddResult AppCore::InstallPluginFile(const QString &file)
@@ -482,7 +519,7 @@ bool AppCore::faceChanged(PluginInstance &instance)
         return false;
     for (int key = 0; key < ModifierRow::kKeys; ++key) {
         if (instanceAt(*activeLayout, currentRow, key) == &instance) {
-            m_keypad.sendFace(key, instance.face());
+            m_keypad.sendFace(key, instance);
             return true;
         }
     }
@@ -494,12 +531,10 @@ void AppCore::sendAllFaces()
     if (!activeLayout)
         return;
     for (int key = 0; key < ModifierRow::kKeys; ++key) {
-        PluginInstance *instance = instanceAt(*activeLayout, currentRow, key);
-        const QImage face = instance ? instance->face() : QImage();
-        if (face.isNull())
-            m_keypad.sendBlank(key);
+        if (PluginInstance *instance = instanceAt(*activeLayout, currentRow, key))
+            m_keypad.sendFace(key, *instance);
         else
-            m_keypad.sendFace(key, face);
+            m_keypad.sendBlank(key);
     }
 }
 

@@ -72,6 +72,20 @@ public:
     // The brightness level to the keypad.
     void applyBrightness();
 
+    // --- keypad profiles ----------------------------------------------------------------------------
+    // Whether the keypad on `portName` has a settings key of its own.
+    bool profileExists(const QString &portName) const;
+    // The profile suffix at start-up: the opened keypad's port name when it has a profile key or
+    // other configurators run (each keypad then gets its own); empty otherwise.
+    QString startupProfile(const QString &portName, int otherConfigurators) const;
+    // Whether a keypad that connected should use its own profile: always when more than one
+    // configurator runs, else only when its key exists.
+    bool wantsProfile(const QString &portName, int configurators) const;
+    // Switches to the profile of `portName`: everything is loaded again from its key when that
+    // exists; otherwise every layout and catalogue entry is marked modified, so the next save
+    // creates the key. False (nothing done) when it already is the profile.
+    bool adoptProfile(const QString &portName);
+
     // --- catalogue --------------------------------------------------------------------------------
     // A user install of a plug-in file. On failure the user sees "Failed to add:\n<file>".
     PluginCatalogue::AddResult InstallPluginFile(const QString &file);
@@ -110,7 +124,8 @@ public:
     // A face-changed notification, on the main thread: the first slot of the current row that holds
     // the instance gets its face. True when a face was sent.
     bool faceChanged(PluginInstance &instance);
-    // Sends the current row's faces (blanks for empty slots).
+    // Sends the current row's faces (blanks for empty slots; nothing yet for an instance that has
+    // not painted).
     void sendAllFaces();
 
 private:

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <QImage>
-
 namespace pixkey {
+
+class PluginInstance;
 
 // What the application core asks of the keypad: faces and blanks for slots (the orientation is the
 // implementation's business), the hold-and-show rule, the colour tables and brightness, and
@@ -15,8 +15,9 @@ public:
     virtual void connect() = 0;
     // Shows the next faces of all keys together.
     virtual void holdDisplayUntilAllSent() = 0;
-    // Sends `face` (96x96, QImage::Format_BGR888) to the key that shows `slot` 0..2.
-    virtual void sendFace(int slot, const QImage &face) = 0;
+    // Sends the instance's current face to the key that shows `slot` 0..2; nothing when the
+    // instance has no face yet (its first paint sends one).
+    virtual void sendFace(int slot, PluginInstance &instance) = 0;
     // Sends a black face to the key that shows `slot`.
     virtual void sendBlank(int slot) = 0;
     virtual void setGamma(double gamma) = 0;

@@ -47,7 +47,7 @@ class NoKeypad : public KeypadOutput {
 public:
     void connect() override {}
     void holdDisplayUntilAllSent() override {}
-    void sendFace(int, const QImage &) override {}
+    void sendFace(int, PluginInstance &) override {}
     void sendBlank(int) override {}
     void setGamma(double) override {}
     void setWhiteBalance(int) override {}

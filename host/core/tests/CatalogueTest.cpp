@@ -247,3 +247,18 @@ TEST_F(Catalogue, LibrariesLoadOnDemandAndUnloadWhenUnused)
     core->catalogue.unloadUnused();
     EXPECT_FALSE(entry.library->isLoaded());
 }
+
+TEST_F(Catalogue, DisplayAndFileNames)
+{
+    PluginEntry entry;
+    entry.path = QStringLiteral("Plugins\\Clock.pkx");
+    EXPECT_EQ(entry.fileName(), QStringLiteral("Clock.pkx"));
+    EXPECT_EQ(entry.displayName(), QStringLiteral("Unnamed"));
+    entry.path = QStringLiteral("/opt/pixkey/Clock.pkx");
+    EXPECT_EQ(entry.fileName(), QStringLiteral("Clock.pkx"));
+    entry.library = std::make_unique<PluginLibrary>(entry.path);
+    entry.library->name = QStringLiteral("Clock");
+    EXPECT_EQ(entry.displayName(), QStringLiteral("Clock"));
+    entry.name = QStringLiteral("My clock");
+    EXPECT_EQ(entry.displayName(), QStringLiteral("My clock"));
+}

@@ -7,6 +7,12 @@
 
 namespace pixkey::test {
 
+void RecordingKeypad::sendFace(int slot, PluginInstance &instance)
+{
+    calls.push_back("face " + std::to_string(slot));
+    faces[slot] = instance.face();
+}
+
 void CoreFixture::SetUp()
 {
     ASSERT_TRUE(QDir().mkpath(programDir.path() + QStringLiteral("/Plugins")));

@@ -23,11 +23,7 @@ class RecordingKeypad : public KeypadOutput {
 public:
     void connect() override { calls.push_back("connect"); }
     void holdDisplayUntilAllSent() override { calls.push_back("hold"); }
-    void sendFace(int slot, const QImage &face) override
-    {
-        calls.push_back("face " + std::to_string(slot));
-        faces[slot] = face;
-    }
+    void sendFace(int slot, PluginInstance &instance) override;
     void sendBlank(int slot) override { calls.push_back("blank " + std::to_string(slot)); }
     void setGamma(double gamma) override { calls.push_back("gamma " + std::to_string(int(gamma * 100 + 0.5))); }
     void setWhiteBalance(int kelvin) override { calls.push_back("white " + std::to_string(kelvin)); }

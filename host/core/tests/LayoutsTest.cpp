@@ -371,3 +371,54 @@ TEST_F(Layouts, SettingsReachTheKeypad)
     core->applyBrightness();
     EXPECT_EQ(keypad.calls, (std::vector<std::string>{"gamma 100", "white 8500", "refresh", "brightness 20"}));
 }
+
+TEST_F(Layouts, FullReloadDiscardsUnsavedChanges)
+{
+    PluginEntry &three = install("core_test_three");
+    ASSERT_TRUE(core->saveSettings());
+    LayoutConfig *scratch = core->addLayout(QStringLiteral("Scratch"), QString(), LayoutState::New);
+    core->setSlot(*scratch, 0, 0, core->catalogue.CreateInstance(*three.library->function(1)));
+    core->select(core->indexOf(scratch));
+    core->settings.setValue(Settings::Brightness, 0);
+
+    core->fullReload();
+    EXPECT_EQ(core->findLayout(QStringLiteral("Scratch")), nullptr);
+    EXPECT_EQ(core->activeLayout, core->findLayout(QStringLiteral("Global")));
+    EXPECT_EQ(core->settings.value(Settings::Brightness), 2); // the stored value
+    EXPECT_FALSE(core->modified);
+    ASSERT_EQ(core->catalogue.entries().size(), 1u);
+    EXPECT_FALSE(core->catalogue.entries().front()->library->isLoaded());
+}
+
+TEST_F(Layouts, KeypadProfiles)
+{
+    const QString port = QStringLiteral("ttyUSB3");
+    EXPECT_EQ(core->startupProfile(port, 0), QString());
+    EXPECT_EQ(core->startupProfile(port, 1), port);
+    EXPECT_EQ(core->startupProfile(QString(), 1), QString());
+    EXPECT_FALSE(core->wantsProfile(port, 1));
+    EXPECT_TRUE(core->wantsProfile(port, 2));
+
+    // A keypad without a profile key: everything is marked for the next save, which creates it.
+    install("core_test_three");
+    ASSERT_TRUE(core->saveSettings());
+    EXPECT_TRUE(core->adoptProfile(port));
+    EXPECT_FALSE(core->adoptProfile(port));
+    EXPECT_EQ(layout(QStringLiteral("Global")).state, LayoutState::Modified);
+    EXPECT_EQ(core->catalogue.entries().front()->state, LayoutState::Modified);
+    ASSERT_TRUE(core->saveSettings());
+    EXPECT_TRUE(core->profileExists(port));
+    EXPECT_TRUE(core->wantsProfile(port, 1));
+    EXPECT_EQ(core->startupProfile(port, 0), port);
+    EXPECT_TRUE(t.store->keyExists(SettingsStore::settingsKey(port) + QStringList{QStringLiteral("Plugins"), QStringLiteral("test.three")}));
+
+    // A keypad with a profile key: loaded from it.
+    LayoutConfig *only = core->addLayout(QStringLiteral("OnlyInProfile"), QString(), LayoutState::New);
+    ASSERT_TRUE(only);
+    ASSERT_TRUE(core->saveSettings());
+    restart();
+    EXPECT_EQ(core->findLayout(QStringLiteral("OnlyInProfile")), nullptr);
+    EXPECT_TRUE(core->adoptProfile(port));
+    EXPECT_NE(core->findLayout(QStringLiteral("OnlyInProfile")), nullptr);
+    EXPECT_EQ(core->activeLayout, core->findLayout(QStringLiteral("Global")));
+}
