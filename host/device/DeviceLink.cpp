@@ -341,7 +341,7 @@ bool DeviceLink::Synchronise()
     };
     // Once the device has answered anything, its parser is near the start of a packet and every
     // following zero waits for the answer, so that no zero goes out after the acknowledging one.
-    m_port->SetReadTimeout(milliseconds(0));
+    m_port->SetReadTimeout(m_timings.syncEarlyWait);
     int counter = 0;
     int total = 0;
     for (;;) {

@@ -14,10 +14,13 @@ struct LinkTimings {
     ms displayOnAfter{8000};  // a keep-alive after a longer pause is DisplayOn instead of Ping
     ms writeLimit{4000};      // a write that has not finished by then is abandoned
     ms idleWait{1000};        // longest wait of the worker between looks at the clock
-    // The handshake reads without waiting until the device's packet is nearly complete, then waits
-    // this long after each zero byte for the answer. It must cover the answer's round trip: a USB
-    // adapter or a pseudo-terminal on Linux answers in about a millisecond, often more, and a late
-    // answer leaves extra zeros in the device's parser.
+    // The handshake writes zeros one at a time and looks for an answer after each. A write on
+    // Linux returns as soon as the byte is queued, so without a pause the zeros would run ahead of
+    // the device's answer: each zero waits syncEarlyWait while the device's packet cannot be
+    // complete yet, and syncAnswerWait once it may be (or once the device has answered anything).
+    // syncAnswerWait must cover the answer's round trip: a USB adapter or a pseudo-terminal answers
+    // in about a millisecond, often more, and a late answer leaves extra zeros in the parser.
+    ms syncEarlyWait{1};
     ms syncAnswerWait{20};
     // The handshake writes at most 300 bytes after the device last answered with a non-zero byte.
     // A device that keeps answering with non-zero bytes would restart that budget forever, so all

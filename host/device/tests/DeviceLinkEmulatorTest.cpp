@@ -92,6 +92,20 @@ TEST_F(EmulatorLinkTest, picturesArriveAsPainted)
     EXPECT_EQ(emulator->shownFrameRgb(1), expectedShown(tables, changed));
 }
 
+TEST_F(EmulatorLinkTest, aSlowKeypadStaysInStep)
+{
+    // Answers that take several milliseconds must not let the handshake's zeros run ahead.
+    emulator->setLatency(std::chrono::microseconds(5000));
+    link->Connect(); // resynchronise against the slow keypad
+    EXPECT_EQ(link->PostCommand(LinkCommand::SetBrightness, 40, true), 0);
+    const auto picture = gradientPicture(21);
+    EXPECT_EQ(link->SubmitFrame(2, picture.data(), true), 0);
+    EXPECT_EQ(emulator->shownFrameRgb(2), expectedShown(link->pixelTables(), picture));
+    EXPECT_EQ(emulator->badChecksumCount(), 0);
+    EXPECT_EQ(emulator->brightness(), 40);
+    EXPECT_TRUE(observer.errors().empty());
+}
+
 TEST_F(EmulatorLinkTest, pressesReachTheListener)
 {
     emulator->press(2);

@@ -58,7 +58,7 @@ TEST_F(LinkTest, handshakeAgainstEndlessNoiseEnds)
     device->setByteHook([](uint64_t index, uint8_t) -> std::vector<uint8_t> {
         return index % 100 == 99 ? std::vector<uint8_t>{0x55} : std::vector<uint8_t>{};
     });
-    timings.syncAnswerWait = 0ms;
+    timings.syncEarlyWait = timings.syncAnswerWait = 0ms;
     timings.syncTotalBudget = 1000;
     makeLink();
     link->Connect();

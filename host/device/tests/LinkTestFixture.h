@@ -19,7 +19,8 @@ inline LinkTimings fastTimings()
     t.ackTimeout = 150ms;
     t.recoveryWait = 1ms;
     t.idleWait = 5ms;
-    t.syncAnswerWait = 1ms; // the scripted device answers before the read starts
+    t.syncEarlyWait = 0ms; // the scripted device answers before the read starts
+    t.syncAnswerWait = 1ms;
     return t;
 }
 
