@@ -35,8 +35,10 @@ public:
     struct Options {
         std::string host;                                   // empty: never fetch
         std::chrono::milliseconds maxAge{900'000};          // how long a fetched value holds
-        std::chrono::milliseconds connectTimeout{10'000};
-        std::chrono::milliseconds totalTimeout{20'000};
+        // A weather answer is small: these bound how long a hung server can hold the worker,
+        // and so how long unloading the library (which waits for the worker) can take.
+        std::chrono::milliseconds connectTimeout{5'000};
+        std::chrono::milliseconds totalTimeout{10'000};
         std::size_t maxSize = 1024 * 1024;                  // a weather answer is a few kB
         std::function<int64_t()> nowMs;                     // UTC ms since 1970; null: system clock
     };
@@ -45,7 +47,8 @@ public:
     static Options defaultOptions();
 
     explicit WeatherCache(Options options);
-    // Stops the worker and waits for it (at most one download's time-out).
+    // Stops the worker and waits for it (at most one download's time-out). The worker must not
+    // outlive the cache: the library that holds its code may be unloaded right after.
     ~WeatherCache();
     WeatherCache(const WeatherCache &) = delete;
     WeatherCache &operator=(const WeatherCache &) = delete;

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -149,6 +150,25 @@ TEST(WeatherCache, SilentServerTimesOutWithoutBlockingTheAsker)
     for (int i = 0; i < 100; ++i)
         EXPECT_EQ(cache.temperatureFor(*table.find(2)), kUnknownTemperature);
     ASSERT_TRUE(cache.waitForFetches(1, kBound));
+    EXPECT_EQ(table.find(1)->fetchedAtMs.load(), 0);
+}
+
+TEST(WeatherCache, DestroyingTheCacheDuringADownloadWaitsForTheWorker)
+{
+    LocalHttpServer server;
+    server.silent();
+    FakeClock clock;
+    CityTable table = CityTable::parse("1\tOne\tUTC\n");
+    WeatherCache::Options options = optionsFor(server, clock);
+    options.totalTimeout = 300ms;
+    auto cache = std::make_unique<WeatherCache>(options);
+    cache->temperatureFor(*table.find(1));
+    // Wait until the request reached the server, so the download is in flight.
+    const auto deadline = std::chrono::steady_clock::now() + kBound;
+    while (server.paths().empty() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(5ms);
+    ASSERT_EQ(server.paths().size(), 1u);
+    cache.reset(); // joins the worker once its download gives up
     EXPECT_EQ(table.find(1)->fetchedAtMs.load(), 0);
 }
 
