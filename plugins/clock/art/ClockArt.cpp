@@ -17,6 +17,7 @@
 #include <QPainterPath>
 #include <QRadialGradient>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -86,6 +87,22 @@ QImage analogDial()
     // A faint inner chapter ring keeps the hands' sweep readable.
     p.setPen(QPen(QColor(44, 56, 80), 3));
     p.drawEllipse(c, 124, 124);
+    p.end();
+
+    // The city name covers the top band of the key and the date line the bottom one: the dial
+    // dims there, fading in over a few pixels, so the texts stand out on it.
+    for (int y = 0; y < size; ++y) {
+        const double top = std::clamp((y - 56) / 24.0, 0.0, 1.0);     // key rows 0..14, fading to 20
+        const double bottom = std::clamp((316 - y) / 16.0, 0.0, 1.0); // key rows 79..96
+        const double level = 0.4 + 0.6 * std::min(top, bottom);
+        if (level >= 1.0)
+            continue;
+        auto *row = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < size; ++x) {
+            const QRgb v = row[x];
+            row[x] = qRgb(int(qRed(v) * level), int(qGreen(v) * level), int(qBlue(v) * level));
+        }
+    }
     return image;
 }
 

@@ -147,9 +147,27 @@ void ClockRenderer::drawAnalog(QImage &target)
     }
     canvas.end();
 
-    QPainter painter(&target);
-    painter.drawImage(0, 0, m_canvas.scaled(kFaceSize, kFaceSize, Qt::IgnoreAspectRatio,
-                                            Qt::SmoothTransformation));
+    // Reduce 4:1 by averaging each 4 x 4 block: the canvas was drawn at four times the size
+    // exactly so that this gives smooth edges to the hands.
+    for (int y = 0; y < kFaceSize; ++y) {
+        uchar *out = target.scanLine(y);
+        const auto *rows = reinterpret_cast<const QRgb *>(m_canvas.constScanLine(4 * y));
+        const qsizetype step = m_canvas.bytesPerLine() / qsizetype(sizeof(QRgb));
+        for (int x = 0; x < kFaceSize; ++x) {
+            unsigned r = 0, g = 0, b = 0;
+            for (int dy = 0; dy < 4; ++dy) {
+                const QRgb *px = rows + dy * step + 4 * x;
+                for (int dx = 0; dx < 4; ++dx) {
+                    r += qRed(px[dx]);
+                    g += qGreen(px[dx]);
+                    b += qBlue(px[dx]);
+                }
+            }
+            out[3 * x] = static_cast<uchar>((b + 8) / 16);
+            out[3 * x + 1] = static_cast<uchar>((g + 8) / 16);
+            out[3 * x + 2] = static_cast<uchar>((r + 8) / 16);
+        }
+    }
 }
 
 void ClockRenderer::drawTemperature(PkxSurface &surface)
