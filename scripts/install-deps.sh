@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config ccache git
-  libudev-dev libpng-dev zlib1g-dev
+  libudev-dev libpng-dev libjpeg-dev zlib1g-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libqt6svg6-dev
   libcurl4-openssl-dev libpcre2-dev libtinyxml2-dev
