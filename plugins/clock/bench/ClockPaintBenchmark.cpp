@@ -10,6 +10,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <cstring>
@@ -48,19 +49,30 @@ void paint(benchmark::State &state, int view)
     std::array<uint8_t, 96 * 288> face{};
     PkxSurface surface{face.data(), 96, 96, 288};
     long changedRows = 0;
+    long bandRows = 0;
     long frames = 0;
     for (auto _ : state) {
         bench.nowMs += 1000;
         benchmark::DoNotOptimize(plugin.Paint(surface));
         state.PauseTiming();
-        for (int y = 0; y < 96; ++y)
-            changedRows += std::memcmp(face.data() + y * 288, previous.data() + y * 288, 288) != 0;
+        int first = 96;
+        int last = -1;
+        for (int y = 0; y < 96; ++y) {
+            if (std::memcmp(face.data() + y * 288, previous.data() + y * 288, 288) != 0) {
+                ++changedRows;
+                first = std::min(first, y);
+                last = y;
+            }
+        }
+        bandRows += last >= first ? last - first + 1 : 0;
         previous = face;
         ++frames;
         state.ResumeTiming();
     }
-    // Rows that differ from the previous second's face, on average (96 = the whole key).
+    // Rows that differ from the previous second's face, on average (96 = the whole key), and the
+    // band from the first to the last of them, which is what the device link uploads.
     state.counters["changed_rows"] = frames ? double(changedRows) / double(frames) : 0;
+    state.counters["band_rows"] = frames ? double(bandRows) / double(frames) : 0;
     plugin.OnEvent(PKX_EVENT_DEACTIVATE);
 }
 

@@ -8,6 +8,8 @@
 #include <QPainter>
 #include <QPolygon>
 
+#include <cstring>
+
 namespace pixkey::clock {
 
 namespace {
@@ -133,8 +135,11 @@ void ClockRenderer::drawAnalog(QImage &target)
         {secondAngle, 40, 10, 1, 48, kSecondColour, false},
     };
 
+    if (m_art.analogFace.size() == m_canvas.size() && m_art.analogFace.format() == m_canvas.format())
+        std::memcpy(m_canvas.bits(), m_art.analogFace.constBits(), m_canvas.sizeInBytes());
     QPainter canvas(&m_canvas);
-    canvas.drawImage(0, 0, m_art.analogFace);
+    if (m_art.analogFace.size() != m_canvas.size() || m_art.analogFace.format() != m_canvas.format())
+        canvas.drawImage(QRect(0, 0, kCanvasSize, kCanvasSize), m_art.analogFace);
     for (const Hand &hand : hands) {
         const auto corners = handPolygon(hand.angle, hand.length, hand.tail, hand.width, hand.centre,
                                          hand.centre);
@@ -148,24 +153,25 @@ void ClockRenderer::drawAnalog(QImage &target)
     canvas.end();
 
     // Reduce 4:1 by averaging each 4 x 4 block: the canvas was drawn at four times the size
-    // exactly so that this gives smooth edges to the hands.
+    // exactly so that this gives smooth edges to the hands. Red and blue are summed in the two
+    // 16-bit halves of one word and green in another (16 x 255 fits in 16 bits).
+    const qsizetype step = m_canvas.bytesPerLine() / qsizetype(sizeof(QRgb));
     for (int y = 0; y < kFaceSize; ++y) {
         uchar *out = target.scanLine(y);
         const auto *rows = reinterpret_cast<const QRgb *>(m_canvas.constScanLine(4 * y));
-        const qsizetype step = m_canvas.bytesPerLine() / qsizetype(sizeof(QRgb));
         for (int x = 0; x < kFaceSize; ++x) {
-            unsigned r = 0, g = 0, b = 0;
+            uint32_t redBlue = 0;
+            uint32_t green = 0;
             for (int dy = 0; dy < 4; ++dy) {
                 const QRgb *px = rows + dy * step + 4 * x;
                 for (int dx = 0; dx < 4; ++dx) {
-                    r += qRed(px[dx]);
-                    g += qGreen(px[dx]);
-                    b += qBlue(px[dx]);
+                    redBlue += px[dx] & 0x00FF00FFu;
+                    green += px[dx] & 0x0000FF00u;
                 }
             }
-            out[3 * x] = static_cast<uchar>((b + 8) / 16);
-            out[3 * x + 1] = static_cast<uchar>((g + 8) / 16);
-            out[3 * x + 2] = static_cast<uchar>((r + 8) / 16);
+            out[3 * x] = static_cast<uchar>(((redBlue & 0xFFFFu) + 8) >> 4);
+            out[3 * x + 1] = static_cast<uchar>(((green >> 8) + 8) >> 4);
+            out[3 * x + 2] = static_cast<uchar>(((redBlue >> 16) + 8) >> 4);
         }
     }
 }
