@@ -30,8 +30,9 @@ std::array<QImage, BusyAnimator::kFrames> loadFrames()
 
 BusyAnimator &BusyAnimator::instance()
 {
-    static BusyAnimator animator;
-    return animator;
+    // Never destroyed: a paint thread left behind inside a plug-in may still use it at exit.
+    static BusyAnimator *animator = new BusyAnimator;
+    return *animator;
 }
 
 BusyAnimator::BusyAnimator(Clock clock, bool runThread) : m_clock(std::move(clock))

@@ -61,7 +61,10 @@ void PluginCallGuard::setErrorSink(ErrorSink sink)
     g_sink = std::move(sink);
 }
 
-PluginCallGuard::~PluginCallGuard() = default;
+PluginCallGuard::~PluginCallGuard()
+{
+    Delete();
+}
 
 bool PluginCallGuard::invoke(const char *operation, const std::function<void()> &call)
 {

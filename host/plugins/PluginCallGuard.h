@@ -38,6 +38,7 @@ public:
     static constexpr std::size_t kMaxInfoText = 4096;
 
     PluginCallGuard() = default;
+    // Deletes an object that is still there (guarded `Delete`), so none is ever leaked.
     ~PluginCallGuard();
     PluginCallGuard(const PluginCallGuard &) = delete;
     PluginCallGuard &operator=(const PluginCallGuard &) = delete;

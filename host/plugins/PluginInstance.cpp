@@ -267,6 +267,7 @@ void PluginInstance::Activate()
         if (shared.threadRunning)
             return; // winding down; it starts a new session by itself
         shared.threadRunning = true;
+        shared.key = false; // a press while no thread ran belongs to no face
     }
     if (shared.thread.joinable())
         shared.thread.join();

@@ -32,7 +32,7 @@ class PluginFunction; // the catalogue's record of the function an instance impl
 class PluginInstance {
 public:
     struct Options {
-        BusyAnimator *animator = nullptr; // null: BusyAnimator::instance()
+        BusyAnimator *animator = nullptr; // null: BusyAnimator::instance(); must outlive the paint thread
         std::chrono::milliseconds destroyWait{1000};
     };
 

@@ -28,6 +28,12 @@ std::atomic<int> g_held{0};
 std::atomic<int> g_deletes{0};
 
 volatile int g_zero = 0;
+
+// A real division fault (SIGFPE), not a sanitizer's report of it.
+__attribute__((no_sanitize_undefined, noinline)) int divide(int a, int b)
+{
+    return a / b;
+}
 // An address no process maps, read through a global so the compiler cannot see it coming.
 volatile uintptr_t g_badAddress = 16;
 
@@ -52,7 +58,7 @@ public:
         if (mode == "segv-paint")
             *reinterpret_cast<volatile int *>(g_badAddress) = 1;
         if (mode == "fpe-paint")
-            std::printf("%d", 7 / g_zero);
+            std::printf("%d", divide(7, g_zero));
         const unsigned colour = m_cycle.load() ? m_colour += 0x0F070B : m_colour.load();
         for (int y = 0; y < surface.height; ++y) {
             uint8_t *line = surface.bits + y * surface.stride;
@@ -69,6 +75,8 @@ public:
     void OnKeyDown()
     {
         ++m_keydowns;
+        if (const long long pressed = m_pressed.load(); pressed >= 0)
+            m_colour = static_cast<unsigned>(pressed);
         if (mode() == "throw-keydown")
             throw 42;
     }
@@ -109,6 +117,8 @@ public:
             m_colour = static_cast<unsigned>(std::stoul(text, nullptr, 0));
         } else if (key == "period") {
             m_period = std::stoi(text);
+        } else if (key == "pressed") {
+            m_pressed = static_cast<long long>(std::stoul(text, nullptr, 0));
         } else if (key == "cycle") {
             m_cycle = text == "1";
         } else if (key == "hold") {
@@ -146,6 +156,7 @@ private:
     std::atomic<int> m_period;
     std::atomic<bool> m_hold{false};
     std::atomic<bool> m_cycle{false};
+    std::atomic<long long> m_pressed{-1};
     std::atomic<long long> m_returned{0};
     std::atomic<int> m_paints{0}, m_keydowns{0}, m_activations{0}, m_deactivations{0};
 };
