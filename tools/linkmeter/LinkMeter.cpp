@@ -1,0 +1,218 @@
+// pixkey-linkmeter: measures the host's device link against the keypad emulator.
+//
+//   pixkey-linkmeter [--rounds N] [--idle-seconds S]
+//
+// 1. A full three-key upload (3 keys x 96 lines + 3 ShowFrame = 291 packets), without and with
+//    wire pacing, compared with the wire limit of 291 x 197 bytes x 10 bits at 1,000,000 baud.
+// 2. An idle connected link: how often the process wakes (voluntary context switches of all its
+//    threads, from /proc) and how much CPU it uses (getrusage) over some seconds.
+// The emulator runs in a child process so that its work is not counted.
+
+#include "DeviceLink.h"
+#include "KeypadEmulator.h"
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using namespace std::chrono;
+
+namespace {
+
+struct Quiet final : pixkey::DeviceListener {
+    void OnKeyPressed(int) override {}
+    void OnConnectionChanged(int) override {}
+};
+
+volatile std::sig_atomic_t g_stop = 0;
+void onSignal(int) { g_stop = 1; }
+
+// Starts an emulator in a child process; returns its pid once the link exists, or -1.
+pid_t startEmulator(const std::string &link, bool pace)
+{
+    const pid_t pid = fork();
+    if (pid == 0) {
+        std::signal(SIGTERM, onSignal);
+        pixkey::KeypadEmulator emulator(link);
+        emulator.setPacing(pace);
+        if (!emulator.start())
+            _exit(1);
+        while (!g_stop)
+            pause();
+        emulator.stop();
+        _exit(0);
+    }
+    for (int i = 0; i < 200; ++i) {
+        if (std::filesystem::is_symlink(link))
+            return pid;
+        std::this_thread::sleep_for(10ms);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return -1;
+}
+
+void stopEmulator(pid_t pid)
+{
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+}
+
+std::vector<uint8_t> picture(int key, int round)
+{
+    std::vector<uint8_t> p(pixkey::kPictureBytes);
+    for (size_t i = 0; i < p.size(); ++i)
+        p[i] = static_cast<uint8_t>(i * 31 + key * 77 + round * 13);
+    return p;
+}
+
+double toSeconds(steady_clock::duration d)
+{
+    return duration<double>(d).count();
+}
+
+// Sum of voluntary context switches of every thread of this process.
+long voluntarySwitches()
+{
+    long total = 0;
+    DIR *dir = opendir("/proc/self/task");
+    if (!dir)
+        return -1;
+    while (dirent *e = readdir(dir)) {
+        if (e->d_name[0] == '.')
+            continue;
+        std::ifstream status(std::string("/proc/self/task/") + e->d_name + "/status");
+        std::string line;
+        while (std::getline(status, line))
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
+                total += std::atol(line.c_str() + 24);
+    }
+    closedir(dir);
+    return total;
+}
+
+double cpuSeconds()
+{
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
+bool measureUploads(const std::string &link, bool pace, int rounds)
+{
+    const pid_t emu = startEmulator(link, pace);
+    if (emu < 0) {
+        std::fprintf(stderr, "pixkey-linkmeter: the emulator did not start\n");
+        return false;
+    }
+    ::setenv("PIXKEY_PORT", link.c_str(), 1);
+    Quiet quiet;
+    std::vector<double> times;
+    {
+        pixkey::DeviceLink dl(&quiet);
+        dl.Connect();
+        if (dl.PostCommand(pixkey::LinkCommand::Ping, 0, true) != 0) {
+            std::fprintf(stderr, "pixkey-linkmeter: no link to the emulator\n");
+            stopEmulator(emu);
+            return false;
+        }
+        for (int r = 0; r < rounds; ++r) {
+            std::vector<std::vector<uint8_t>> pics;
+            for (int k = 1; k <= 3; ++k)
+                pics.push_back(picture(k, r));
+            const auto t0 = steady_clock::now();
+            std::vector<std::thread> submitters;
+            for (int k = 1; k <= 3; ++k)
+                submitters.emplace_back([&dl, &pics, k] { dl.SubmitFrame(k, pics[k - 1].data(), true); });
+            for (auto &t : submitters)
+                t.join();
+            // The last ShowFrame is out once a waiting command after it returns.
+            dl.PostCommand(pixkey::LinkCommand::Ping, 0, true);
+            times.push_back(toSeconds(steady_clock::now() - t0));
+        }
+        dl.Disconnect();
+    }
+    stopEmulator(emu);
+    std::sort(times.begin(), times.end());
+    const double limit = 291 * 197 * 10 / 1e6;
+    const double median = times[times.size() / 2];
+    std::printf("three-key upload, %s: min %.3f s, median %.3f s, max %.3f s over %d rounds "
+                "(wire limit %.3f s; median is %.1f %% of it)\n",
+                pace ? "paced at 1,000,000 baud" : "unpaced", times.front(), median, times.back(), rounds, limit,
+                100.0 * median / limit);
+    return true;
+}
+
+bool measureIdle(const std::string &link, int idleSeconds)
+{
+    const pid_t emu = startEmulator(link, false);
+    if (emu < 0) {
+        std::fprintf(stderr, "pixkey-linkmeter: the emulator did not start\n");
+        return false;
+    }
+    ::setenv("PIXKEY_PORT", link.c_str(), 1);
+    Quiet quiet;
+    {
+        pixkey::DeviceLink dl(&quiet);
+        dl.Connect();
+        if (dl.PostCommand(pixkey::LinkCommand::Ping, 0, true) != 0) {
+            std::fprintf(stderr, "pixkey-linkmeter: no link to the emulator\n");
+            stopEmulator(emu);
+            return false;
+        }
+        std::this_thread::sleep_for(1500ms); // past the first keep-alive
+        const long s0 = voluntarySwitches();
+        const double c0 = cpuSeconds();
+        const auto t0 = steady_clock::now();
+        std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
+        const double elapsed = duration<double>(steady_clock::now() - t0).count();
+        const double cpu = cpuSeconds() - c0;
+        // The main thread's own sleep accounts for one switch.
+        const long wakes = voluntarySwitches() - s0 - 1;
+        std::printf("idle connected link over %.1f s: %ld wake-ups (%.2f a second), CPU %.4f s = %.4f %% of a core\n",
+                    elapsed, wakes, wakes / elapsed, cpu, 100.0 * cpu / elapsed);
+        dl.Disconnect();
+    }
+    stopEmulator(emu);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    int rounds = 5, idleSeconds = 10;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--rounds" && i + 1 < argc) {
+            rounds = std::max(1, std::atoi(argv[++i]));
+        } else if (a == "--idle-seconds" && i + 1 < argc) {
+            idleSeconds = std::max(1, std::atoi(argv[++i]));
+        } else {
+            std::fprintf(stderr, "usage: pixkey-linkmeter [--rounds N] [--idle-seconds S]\n");
+            return a == "--help" ? 0 : 64;
+        }
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+    char tmpl[] = "/tmp/pixkey-linkmeter-XXXXXX";
+    if (!mkdtemp(tmpl)) {
+        std::perror("pixkey-linkmeter: mkdtemp");
+        return 1;
+    }
+    const std::string dir = tmpl;
+    const bool ok = measureUploads(dir + "/unpaced", false, rounds) && measureUploads(dir + "/paced", true, rounds)
+        && measureIdle(dir + "/idle", idleSeconds);
+    std::filesystem::remove_all(dir);
+    return ok ? 0 : 1;
+}
