@@ -443,9 +443,11 @@ void AppCore::activate(LayoutConfig *layout)
     for (const InstanceRef &holder : layout->slots())
         if (holder && holder->instance())
             holder->instance()->Activate();
-    for (int key = 0; key < ModifierRow::kKeys; ++key)
-        if (!layout->slot(currentRow, key))
-            m_keypad.sendBlank(key);
+    // Empty keys are blanked. Keys with an instance normally get their face from its first paint;
+    // one whose paint thread carried on through a quick deactivation and activation paints only
+    // when something changes, so the face it already has is sent now, or the key would keep
+    // showing the previous layout's face.
+    sendAllFaces();
     setCurrentRow(0);
     if (layoutActivated)
         layoutActivated(layout);

@@ -4,7 +4,10 @@
 // for an identifier made of path separators and "..".
 #include "pixkey_plugin.hpp"
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <map>
 #include <string>
 #include <utility>
@@ -57,6 +60,7 @@ public:
         case PKX_INFO_PAINT_PERIOD: return 20;
         case PKX_INFO_HAS_PROPERTIES: return TEST_INSTANCE_PROPERTIES;
         case PKX_INFO_HAS_LIBRARY_PROPERTIES: return m_function == 0 ? TEST_LIBRARY_PROPERTIES : 0;
+        case kBlockedInfo: return reinterpret_cast<intptr_t>(m_blocked ? "1" : "0");
         default: return 0;
         }
     }
@@ -70,6 +74,10 @@ public:
 
     int SetProperty(const char *name, const char *value)
     {
+        if (std::strcmp(name, "Block") == 0) { // not a property: holds the next Paint until cleared
+            m_block = std::strcmp(value, "1") == 0;
+            return 1;
+        }
         setIn(m_function == 0 ? g_library : m_properties, name, value);
         return 1;
     }
@@ -77,6 +85,14 @@ public:
     // Paints the function number into the blue channel and the "Colour" length into green, once.
     int Paint(PkxSurface &surface)
     {
+        if (m_block) {
+            m_blocked = true;
+            const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (m_block && std::chrono::steady_clock::now() < limit)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            m_blocked = false;
+            return 0;
+        }
         if (m_painted)
             return 0;
         m_painted = true;
@@ -101,7 +117,12 @@ public:
         return 1;
     }
 
+    // GetInfo code of this test plug-in: "1" while a Paint is held by the "Block" setting.
+    static constexpr int kBlockedInfo = 1000;
+
 private:
+    std::atomic<bool> m_block{false};
+    std::atomic<bool> m_blocked{false};
     int m_function;
     std::string m_name;
     bool m_painted = false;

@@ -24,6 +24,14 @@ QStringList liveNames(const AppCore &core)
     return names;
 }
 
+// The calls without faces: a freshly activated instance may or may not have painted by the time
+// activation looks at it, so whether its face goes out at once is up to its thread.
+std::vector<std::string> withoutFaces(std::vector<std::string> calls)
+{
+    std::erase_if(calls, [](const std::string &call) { return call.rfind("face ", 0) == 0; });
+    return calls;
+}
+
 std::size_t countOf(const std::vector<std::string> &calls, const std::string &call)
 {
     return std::size_t(std::count(calls.begin(), calls.end(), call));
@@ -261,7 +269,7 @@ TEST_F(Layouts, ActivationDrivesTheKeypad)
     core->layoutActivated = [&](LayoutConfig *layout) { told.push_back(layout); };
     core->select(-1);
     EXPECT_TRUE(onGlobal->instance()->IsActive());
-    EXPECT_EQ(keypad.calls, (std::vector<std::string>{"hold", "blank 1", "blank 2"}));
+    EXPECT_EQ(withoutFaces(keypad.calls), (std::vector<std::string>{"hold", "blank 1", "blank 2"}));
     ASSERT_TRUE(pumpUntil([&] { return keypad.faces.count(0) > 0; }));
     EXPECT_EQ(keypad.faces[0].pixel(5, 5) & 0xffffff, 0xc81e28u); // function 1: blue 40; "red": green 30
 
@@ -272,7 +280,7 @@ TEST_F(Layouts, ActivationDrivesTheKeypad)
     EXPECT_TRUE(onWork->instance()->IsActive());
     EXPECT_TRUE(onWorkShift->instance()->IsActive()); // every row of the active layout paints
     EXPECT_EQ(core->currentRow, 0);
-    EXPECT_EQ(keypad.calls, (std::vector<std::string>{"hold", "blank 1", "blank 2", "hold"}));
+    EXPECT_EQ(withoutFaces(keypad.calls), (std::vector<std::string>{"hold", "blank 1", "blank 2", "hold"}));
     EXPECT_EQ(told, (std::vector<LayoutConfig *>{&global, work}));
 
     // Activating the active layout again, or while idle, changes nothing.
@@ -421,4 +429,32 @@ TEST_F(Layouts, KeypadProfiles)
     EXPECT_TRUE(core->adoptProfile(port));
     EXPECT_NE(core->findLayout(QStringLiteral("OnlyInProfile")), nullptr);
     EXPECT_EQ(core->activeLayout, core->findLayout(QStringLiteral("Global")));
+}
+
+// An instance whose paint thread never stopped (deactivated and activated again while its Paint
+// was still running) paints nothing new: activation itself must put its face back on the key.
+TEST_F(Layouts, ReactivatedInstanceGetsItsFaceBackAtOnce)
+{
+    PluginEntry &alpha = install("core_test_alpha");
+    PluginEntry &three = install("core_test_three");
+    LayoutConfig &global = layout(QStringLiteral("Global"));
+    LayoutConfig *work = core->addLayout(QStringLiteral("Work"), QString(), LayoutState::New);
+    InstanceRef x = core->catalogue.CreateInstance(*alpha.library->function(1));
+    core->setSlot(global, 0, 0, x);
+    core->setSlot(*work, 0, 0, core->catalogue.CreateInstance(*three.library->function(2)));
+    const unsigned xColour = 0xc81e28, yColour = 0xc81e50; // blue: function x 40, green: "red" x 10
+    const auto shown = [&](unsigned colour) {
+        return keypad.faces.count(0) && (keypad.faces[0].pixel(5, 5) & 0xffffff) == colour;
+    };
+
+    core->select(-1);
+    ASSERT_TRUE(pumpUntil([&] { return shown(xColour); }));
+    x->instance()->SetProperty("Block", "1");
+    ASSERT_TRUE(pumpUntil([&] { return x->instance()->infoText(1000) == std::optional<std::string>("1"); }));
+
+    core->select(core->indexOf(work));
+    ASSERT_TRUE(pumpUntil([&] { return shown(yColour); }));
+    core->select(-1); // x's thread is still inside Paint: it carries on
+    EXPECT_TRUE(shown(xColour));
+    x->instance()->SetProperty("Block", "0");
 }
