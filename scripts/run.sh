@@ -11,12 +11,13 @@ cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
 
 build=${BUILD_DIR:-build}
+case "$build" in /*) ;; *) build="$(pwd)/$build" ;; esac
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" --target pixkeyctl pixkey-emulator
 
 ctl="$build/bin/pixkeyctl"
 emulator="$build/bin/pixkey-emulator"
-samples=tools/pixkeyctl/samples
+samples="$(pwd)/tools/pixkeyctl/samples"
 pictures=(1 "$samples/sunrise.png" 2 "$samples/leaf.png" 3 "$samples/wave.png")
 
 echo
@@ -41,7 +42,7 @@ runtime=${XDG_RUNTIME_DIR:-/tmp}
 [ -d "$runtime" ] && [ -w "$runtime" ] || runtime=/tmp
 workdir=$(mktemp -d "$runtime/pixkey-run.XXXXXX")
 link="$workdir/keypad"
-png="$(pwd)/$build/pixkey-keys.png"
+png="$build/pixkey-keys.png"
 rm -f "$png"
 
 "$emulator" --link "$link" --png "$png" >"$workdir/emulator.out" 2>&1 &
