@@ -73,6 +73,21 @@ TEST_F(GuardTest, ExceptionAndFaultsKillTheObjectAndAreReportedByOperation)
     }
 }
 
+TEST_F(GuardTest, AStackOverflowIsContainedOnItsOwnThread)
+{
+    auto library = loadPlugin("pixkey_test_scripted.pkx");
+    std::thread paint([&] {
+        PluginCallGuard guard;
+        guard.Create(library, 1);
+        guard.SetProperty("mode", "overflow-paint");
+        QImage face = test::solidFace(0);
+        EXPECT_EQ(guard.Paint(face), 1);
+        EXPECT_FALSE(guard.isAlive());
+    });
+    paint.join();
+    EXPECT_EQ(messages(), std::vector<std::string>{"Plugin operation failed: Paint"});
+}
+
 TEST_F(GuardTest, FaultsAreContainedOnEveryThreadAtOnce)
 {
     auto library = loadPlugin("pixkey_test_scripted.pkx");

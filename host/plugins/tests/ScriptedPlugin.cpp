@@ -1,7 +1,7 @@
 // A test plug-in whose behaviour the tests set through properties.
 //
 // Function numbers from 10 up give that paint period (GetInfo 11); others answer 0.
-// Properties set: "mode" (normal, throw-paint, segv-paint, fpe-paint, throw-keydown), "result"
+// Properties set: "mode" (normal, throw-paint, segv-paint, fpe-paint, overflow-paint, throw-keydown), "result"
 // (what Paint returns, default 1), "colour" (0xRRGGBB the face is filled with), "period" (the
 // answer to GetInfo 11), "hold" (1: Paint waits while the library-wide gate is closed), "gate"
 // (closed/open: the library-wide gate; every object of the library shares it).
@@ -28,6 +28,18 @@ std::atomic<int> g_held{0};
 std::atomic<int> g_deletes{0};
 
 volatile int g_zero = 0;
+
+// Recurses until the stack is gone (no stack holds a billion frames).
+volatile int g_recursionLimit = 1000000000;
+
+__attribute__((noinline)) int recurse(int depth)
+{
+    volatile char frame[512];
+    frame[depth % 512] = static_cast<char>(depth);
+    if (depth == g_recursionLimit)
+        return 0;
+    return recurse(depth + 1) + frame[(depth + 1) % 512];
+}
 
 // A real division fault (SIGFPE), not a sanitizer's report of it.
 __attribute__((no_sanitize_undefined, noinline)) int divide(int a, int b)
@@ -57,6 +69,8 @@ public:
             throw std::runtime_error("paint failed");
         if (mode == "segv-paint")
             *reinterpret_cast<volatile int *>(g_badAddress) = 1;
+        if (mode == "overflow-paint")
+            recurse(0);
         if (mode == "fpe-paint")
             std::printf("%d", divide(7, g_zero));
         const unsigned colour = m_cycle.load() ? m_colour += 0x0F070B : m_colour.load();
