@@ -157,7 +157,7 @@ struct PluginInstance::Shared final : BusyTarget, std::enable_shared_from_this<P
                 notifyFaceChanged();
 
             std::unique_lock lock(mutex);
-            changed_wait(lock);
+            waitForStopOrKey(lock);
             if (stop) {
                 stop = false;
                 key = false;
@@ -179,7 +179,7 @@ struct PluginInstance::Shared final : BusyTarget, std::enable_shared_from_this<P
         pictures[1] = QImage();
     }
 
-    void changed_wait(std::unique_lock<std::mutex> &lock)
+    void waitForStopOrKey(std::unique_lock<std::mutex> &lock)
     {
         changed.wait_for(lock, period, [this] { return stop || key; });
     }
