@@ -20,7 +20,8 @@ const char kUsage[] =
     "\n"
     "Plays the Pixkey mini three keypad on a pseudo-terminal linked at PATH, so that the host\n"
     "program and pixkeyctl can be pointed at it (PIXKEY_PORT=PATH or --port PATH).\n"
-    "Runs until SIGINT or SIGTERM; the link is removed on exit.\n"
+    "Runs until SIGINT or SIGTERM; the link is removed on exit. SIGUSR1 unplugs the keypad (the\n"
+    "link vanishes), SIGUSR2 plugs it in again under the same link.\n"
     "\n"
     "options:\n"
     "  --link PATH          where to link the emulated port (required)\n"
@@ -37,10 +38,17 @@ const char kUsage[] =
     "  --help               show this text\n";
 
 volatile std::sig_atomic_t g_stop = 0;
+volatile std::sig_atomic_t g_unplug = 0;
+volatile std::sig_atomic_t g_replug = 0;
 
-void onSignal(int)
+void onSignal(int sig)
 {
-    g_stop = 1;
+    if (sig == SIGUSR1)
+        g_unplug = 1;
+    else if (sig == SIGUSR2)
+        g_replug = 1;
+    else
+        g_stop = 1;
 }
 
 const char *commandName(uint8_t c)
@@ -175,6 +183,8 @@ int main(int argc, char **argv)
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGHUP, &sa, nullptr);
+    sigaction(SIGUSR1, &sa, nullptr);
+    sigaction(SIGUSR2, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
     std::string error;
@@ -207,6 +217,21 @@ int main(int argc, char **argv)
     while (!g_stop) {
         const timespec tick{0, 20 * 1000 * 1000};
         nanosleep(&tick, nullptr);
+        if (g_unplug) {
+            g_unplug = 0;
+            emulator.unplug();
+            std::printf("pixkey-emulator: unplugged\n");
+            std::fflush(stdout);
+        }
+        if (g_replug) {
+            g_replug = 0;
+            if (emulator.replug(&error))
+                std::printf("pixkey-emulator: plugged in again at %s (%s)\n", link.c_str(), emulator.devicePath().c_str());
+            else
+                std::fprintf(stderr, "pixkey-emulator: cannot plug in again: %s\n", error.c_str());
+            std::fflush(stdout);
+            pngWritten = -1;
+        }
         updatePng();
         if (pressMs > 0 && steady_clock::now() >= nextPress) {
             emulator.press(pressKeys[pressIndex++ % pressKeys.size()] - '0');

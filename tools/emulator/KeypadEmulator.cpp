@@ -15,6 +15,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -202,6 +203,16 @@ struct KeypadEmulator::State {
         int flags = fcntl(master, F_GETFL);
         fcntl(master, F_SETFL, flags | O_NONBLOCK);
 
+        // A stale link (left by an emulator that was killed) is replaced; anything else at the
+        // path is someone's file and stays untouched.
+        struct stat st{};
+        if (::lstat(linkPath.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
+            if (error)
+                *error = linkPath + " exists and is not a link; not replacing it";
+            ::close(slave);
+            ::close(master);
+            return false;
+        }
         std::string tmp = linkPath + ".new." + std::to_string(getpid());
         ::unlink(tmp.c_str());
         if (::symlink(name, tmp.c_str()) != 0 || ::rename(tmp.c_str(), linkPath.c_str()) != 0) {

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <poll.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -463,7 +464,7 @@ TEST_F(EmulatorTest, PngShowsTheThreeKeysDimmedByBrightnessAndBlackWhenOff)
     EXPECT_FALSE(error.empty());
 }
 
-TEST(EmulatorStartTest, StartFailsCleanlyWhenTheLinkCannotBeMade)
+TEST(EmulatorStartTest, StartFailsCleanlyWhenTheLinkCannotBeMadeAndNeverClobbersAFile)
 {
     KeypadEmulator emulator("/nonexistent-dir-for-pixkey/keypad");
     std::string error;
@@ -471,6 +472,28 @@ TEST(EmulatorStartTest, StartFailsCleanlyWhenTheLinkCannotBeMade)
     EXPECT_NE(error.find("/nonexistent-dir-for-pixkey/keypad"), std::string::npos);
     EXPECT_FALSE(emulator.isRunning());
     EXPECT_FALSE(emulator.replug(&error));
+
+    char tmpl[] = "/tmp/pixkey-emu-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string dir = tmpl;
+    {
+        // A user's file at the path stays as it is.
+        std::ofstream(dir + "/notes.txt") << "keep me";
+        KeypadEmulator onFile(dir + "/notes.txt");
+        EXPECT_FALSE(onFile.start(&error));
+        EXPECT_NE(error.find("not a link"), std::string::npos) << error;
+        std::ifstream in(dir + "/notes.txt");
+        std::string text;
+        std::getline(in, text);
+        EXPECT_EQ(text, "keep me");
+
+        // A stale link of a killed emulator is replaced.
+        ASSERT_EQ(::symlink("/dev/pts/does-not-exist", (dir + "/keypad").c_str()), 0);
+        KeypadEmulator onStale(dir + "/keypad");
+        ASSERT_TRUE(onStale.start(&error)) << error;
+        EXPECT_EQ(fs::read_symlink(dir + "/keypad").string(), onStale.devicePath());
+    }
+    fs::remove_all(dir);
 }
 
 TEST(EmulatorStartTest, WireColoursWidenByBitReplication)

@@ -337,6 +337,25 @@ TEST_F(PixkeyctlTest, ErrorsAreOneLineWithTheirExitCodes)
     EXPECT_NE(r.out.find("pixkeyctl listen"), std::string::npos);
 }
 
+TEST_F(PixkeyctlTest, AKeypadThatDoesNotAnswerOrGoesAwayMidUploadIsAnError)
+{
+    m_emulator->setSilent(true);
+    CtlRun r = run({"--port", link(), "on"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("does not answer"), std::string::npos) << r.err;
+    m_emulator->setSilent(false);
+
+    // Paced at the wire speed the upload takes about half a second; unplug in the middle of it.
+    m_emulator->setPacing(true);
+    const long linesBefore = m_emulator->packetCount(KeypadEmulator::WriteLine);
+    Child child({"--port", link(), "show", "1", file("red.png"), "2", file("green.png"), "3", file("split.png")},
+                file("stderr.txt"), nullptr);
+    ASSERT_TRUE(m_emulator->waitForPackets(KeypadEmulator::WriteLine, linesBefore + 40, 60s));
+    m_emulator->unplug();
+    EXPECT_EQ(child.wait(), 1);
+    EXPECT_NE(readFile(file("stderr.txt")).find("lost"), std::string::npos) << readFile(file("stderr.txt"));
+}
+
 TEST_F(PixkeyctlTest, OnOffAndBrightness)
 {
     CtlRun r = run({"--port", link(), "off"});
