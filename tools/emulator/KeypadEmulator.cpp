@@ -112,7 +112,7 @@ struct KeypadEmulator::State {
     long total = 0;
     long badChecksums = 0;
     long bytesIn = 0;
-    std::vector<EmulatorPacket> log;
+    std::deque<EmulatorPacket> log; // the latest kLogLimit packets
 
     std::function<void(const EmulatorPacket &)> observer; // set before start, read by the thread
 
@@ -285,6 +285,8 @@ struct KeypadEmulator::State {
         if (!p.checksumOk)
             ++badChecksums;
         log.push_back(p);
+        if (log.size() > static_cast<size_t>(kLogLimit))
+            log.pop_front();
         done.push_back(p);
 
         if (p.checksumOk)
@@ -727,7 +729,7 @@ long KeypadEmulator::bytesReceived() const
 std::vector<EmulatorPacket> KeypadEmulator::packetLog() const
 {
     std::lock_guard lk(m_state->lock);
-    return m_state->log;
+    return std::vector<EmulatorPacket>(m_state->log.begin(), m_state->log.end());
 }
 
 void KeypadEmulator::clearLog()

@@ -51,6 +51,7 @@ public:
     static constexpr int kRgbBytes = kPixels * 3;            // 27,648 bytes of RGB888
     // Wire speed used by pacing: 1,000,000 baud, 10 bits a byte.
     static constexpr std::chrono::nanoseconds kByteTime{10000};
+    static constexpr int kLogLimit = 100000;
     static constexpr int kPngMargin = 16;
     static constexpr int kPngGap = 16;
 
@@ -125,7 +126,8 @@ public:
     long totalPackets() const;
     long badChecksumCount() const;
     long bytesReceived() const;
-    // Every packet received since start (or clearLog()), oldest first.
+    // The packets received since start (or clearLog()), oldest first; the latest kLogLimit of
+    // them, so that a long-running emulator does not grow without bound.
     std::vector<EmulatorPacket> packetLog() const;
     void clearLog();
     // Changes every time the emulator's state changes (a byte arrives, a packet completes, ...).
