@@ -1,5 +1,7 @@
 #include "ReelRandom.h"
 
+#include <atomic>
+
 namespace vegas {
 
 ReelRandom::ReelRandom()
@@ -8,6 +10,7 @@ ReelRandom::ReelRandom()
 }
 
 ReelRandom::ReelRandom(std::uint32_t seed)
+    : m_seed(seed)
 {
     // Minimal-standard generator, x' = 16807 x mod (2^31 - 1), computed without overflow
     // (Schrage's method) on signed 32-bit words, as the C library does.
@@ -38,7 +41,10 @@ int ReelRandom::next()
 
 ReelRandom &ReelRandom::forThisThread()
 {
-    thread_local ReelRandom generator;
+    // Seeds 1, 1 + k, 1 + 2k, ... with k odd and large, so neighbouring threads' tables differ
+    // from their first word on.
+    static std::atomic<std::uint32_t> threads{0};
+    thread_local ReelRandom generator(1u + threads.fetch_add(1, std::memory_order_relaxed) * 2654435761u);
     return generator;
 }
 

@@ -1,10 +1,10 @@
-// ReelRandom: the random numbers of one paint thread, the same sequence in every thread.
+// ReelRandom: the random numbers of one paint thread.
 //
-// Every reel draws its symbols from the generator of the thread that paints it. Each thread's
-// generator starts from the same fixed state, the one the C library's rand() has when it was never
-// seeded, so a fresh paint thread always replays the same sequence, and reels differ only by how
-// many numbers each of them has used. The C library's own rand() cannot serve: its state is shared
-// by the whole process.
+// Every reel draws its symbols from the generator of the thread that paints it. The first paint
+// thread of the process starts from the state the C library's rand() has when it was never
+// seeded; every later thread starts from a seed of its own. Reels that are activated together and
+// painted in step would otherwise draw the same numbers and stop on the same symbols. The C
+// library's own rand() cannot serve: its state is shared by the whole process.
 #pragma once
 
 #include <array>
@@ -24,7 +24,11 @@ public:
     // The next number, 0 .. kMax.
     int next();
 
-    // The calling thread's generator, created in the start state on the thread's first call.
+    // The seed this generator started from (1: the never-seeded state).
+    std::uint32_t seed() const { return m_seed; }
+
+    // The calling thread's generator, created on the thread's first call: seed 1 for the first
+    // thread of the process, a different seed for each later one.
     static ReelRandom &forThisThread();
 
 private:
@@ -33,6 +37,7 @@ private:
     static constexpr int kDegree = 31;
     static constexpr int kSeparation = 3;
 
+    std::uint32_t m_seed = 1;
     std::array<std::uint32_t, kDegree> m_table{};
     int m_front = kSeparation; // index of the value that is advanced next
     int m_rear = 0;            // index of the lagging value added to it

@@ -407,19 +407,29 @@ TEST(VegasRandomTest, ReplaysTheNeverSeededCLibrarySequence)
         ASSERT_EQ(generator.next(), std::rand()) << "number " << i;
 }
 
-TEST(VegasRandomTest, EveryThreadStartsTheSameSequence)
+TEST(VegasRandomTest, EachPaintThreadStartsASequenceOfItsOwn)
 {
-    for (int i = 0; i < 5; ++i)
-        ReelRandom::forThisThread().next();
-    std::vector<int> other;
-    std::thread thread([&] {
-        for (int i = 0; i < 5; ++i)
-            other.push_back(ReelRandom::forThisThread().next());
-    });
-    thread.join();
-    ReelRandom fresh;
-    for (int value : other)
-        EXPECT_EQ(value, fresh.next());
+    // Reels painted in step on threads of their own must not stop on the same symbols.
+    auto firstNumbers = [](std::uint32_t *seed) {
+        std::vector<int> numbers;
+        std::thread([&] {
+            *seed = ReelRandom::forThisThread().seed();
+            for (int i = 0; i < 20; ++i)
+                numbers.push_back(ReelRandom::forThisThread().next() % 3);
+        }).join();
+        return numbers;
+    };
+    std::uint32_t seedA = 0;
+    std::uint32_t seedB = 0;
+    const std::vector<int> a = firstNumbers(&seedA);
+    const std::vector<int> b = firstNumbers(&seedB);
+    EXPECT_NE(seedA, seedB);
+    EXPECT_NE(a, b);
+
+    // Each thread's numbers are exactly its own generator's.
+    ReelRandom replay(seedB);
+    for (int value : b)
+        EXPECT_EQ(value, replay.next() % 3);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // Reels painted on several threads at once, as the host's paint threads do.
 #include "ReelFaces.h"
+#include "ReelRandom.h"
 #include "VegasReel.h"
 
 #include <gtest/gtest.h>
@@ -26,8 +27,10 @@ struct Recording {
 
 // Presses the reel and plays `rounds` whole spins on the calling thread, with a clock of its own.
 // The reel is never painted at rest, so another reel's press cannot change what it does.
-Recording playRounds(int rounds, std::barrier<> *start)
+// `seed` chooses the thread's generator, so a recording can be replayed on another thread.
+Recording playRounds(int rounds, std::barrier<> *start, std::uint32_t seed)
 {
+    ReelRandom::forThisThread() = ReelRandom(seed);
     const std::vector<Face> results = cellsOf(VegasReel::kResultStripResource);
     const std::vector<Face> spins = cellsOf(VegasReel::kSpinStripResource);
     FileTime now = 134'000'000'000'000'000;
@@ -59,20 +62,23 @@ Recording playRounds(int rounds, std::barrier<> *start)
 TEST(VegasThreadedTest, ReelsOnTwoThreadsKeepTheirOwnSequences)
 {
     constexpr int kRounds = 300;
-    Recording alone;
-    std::thread([&] { alone = playRounds(kRounds, nullptr); }).join();
-    ASSERT_EQ(alone.results.size(), std::size_t(kRounds * 5));
-    EXPECT_EQ(std::count(alone.cells.begin(), alone.cells.end(), -1), kRounds) << "one quiet wait per round";
+    Recording aloneA;
+    Recording aloneB;
+    std::thread([&] { aloneA = playRounds(kRounds, nullptr, 1); }).join();
+    std::thread([&] { aloneB = playRounds(kRounds, nullptr, 7); }).join();
+    ASSERT_EQ(aloneA.results.size(), std::size_t(kRounds * 5));
+    EXPECT_EQ(std::count(aloneA.cells.begin(), aloneA.cells.end(), -1), kRounds) << "one quiet wait per round";
+    EXPECT_FALSE(aloneA == aloneB) << "reels with generators of their own stop on their own symbols";
 
     std::barrier start(2);
     Recording first;
     Recording second;
-    std::thread a([&] { first = playRounds(kRounds, &start); });
-    std::thread b([&] { second = playRounds(kRounds, &start); });
+    std::thread a([&] { first = playRounds(kRounds, &start, 1); });
+    std::thread b([&] { second = playRounds(kRounds, &start, 7); });
     a.join();
     b.join();
-    EXPECT_TRUE(first == alone) << "the first thread's reel was disturbed by the second";
-    EXPECT_TRUE(second == alone) << "the second thread's reel was disturbed by the first";
+    EXPECT_TRUE(first == aloneA) << "the first thread's reel was disturbed by the second";
+    EXPECT_TRUE(second == aloneB) << "the second thread's reel was disturbed by the first";
 }
 
 // Many reels pressing and painting at once share only the spin request. Afterwards, painted on
