@@ -3,8 +3,9 @@
 //
 // The emulator opens a pseudo-terminal (raw on both sides, so no byte is translated), links a
 // stable path to its device end and answers like the keypad: it counts 197-byte packets,
-// acknowledges each with its checksum (0x00 + checksum when the checksum is 0x00 or 0x01, and
-// 0x00 + another byte when the checksum does not match), keeps a frame memory of 96x96 16-bit
+// acknowledges each with its checksum (0x00 + checksum when the checksum is 0x00 or 0x01; when the
+// checksum does not match, 0x00 + a byte that is neither the checksum received nor the sum the
+// device computed, so that a host out of step always sees a bad acknowledgement), keeps a frame memory of 96x96 16-bit
 // pixels per key, copies it to the key's screen on ShowFrame, and follows DisplayOn, DisplayOff and
 // SetBrightness. Key presses (0x01, key) can be injected at any moment, also between the bytes of a
 // packet. Faults: silence, bad acknowledgements, garbage bytes, unplug (the pty goes away and the
