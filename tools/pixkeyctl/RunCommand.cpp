@@ -36,11 +36,26 @@ struct RunSpec {
     std::vector<std::pair<std::string, std::string>> properties;
 };
 
-// Splits "DIR/Lib.pkx:2@A=1@B=x=y" into path, function and properties. The function and the
-// properties are looked for after the last '/', so folders may contain ':' and '@'.
+// Where the library's file name starts: just past the folder of the first ".pkx" that ends the
+// path (followed by ':', '@' or nothing), so property values may hold '/' (ImagePath=/a/b.png);
+// without such a ".pkx", past the last '/'. Folders may contain ':' and '@' either way.
+size_t fileNameStart(const std::string &text)
+{
+    for (size_t pkx = text.find(".pkx"); pkx != std::string::npos; pkx = text.find(".pkx", pkx + 1)) {
+        const size_t after = pkx + 4;
+        if (after == text.size() || text[after] == ':' || text[after] == '@') {
+            const size_t slash = text.rfind('/', pkx);
+            return slash == std::string::npos ? 0 : slash + 1;
+        }
+    }
+    const size_t slash = text.rfind('/');
+    return slash == std::string::npos ? 0 : slash + 1;
+}
+
+// Splits "DIR/Lib.pkx:2@A=1@B=x=y" into path, function and properties.
 bool parseSpec(const std::string &text, RunSpec &spec, std::string &error)
 {
-    const size_t nameStart = text.rfind('/') == std::string::npos ? 0 : text.rfind('/') + 1;
+    const size_t nameStart = fileNameStart(text);
     const size_t at = text.find('@', nameStart);
     std::string head = text.substr(0, at);
     if (at != std::string::npos) {

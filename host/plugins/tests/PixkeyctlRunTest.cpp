@@ -126,6 +126,16 @@ TEST_F(PixkeyctlRun, PutsInstancesOnTheKeysRoutesPressesAndStopsCleanly)
     EXPECT_FALSE(emulator->displayOn()) << "displays off on the way out";
 }
 
+TEST_F(PixkeyctlRun, PropertyValuesMayHoldFolders)
+{
+    // ImagePath=/some/folder/picture.png must not be taken as part of the library's path.
+    const std::string scripted = pluginPath("pixkey_test_scripted.pkx");
+    Ctl ctl({"--port", link, "run", scripted + ":1@note=/tmp/a:b/c.png@colour=0xFF0000"});
+    ASSERT_TRUE(keyBecomes(1, red)) << ctl.errors();
+    ctl.signal(SIGTERM);
+    EXPECT_EQ(ctl.wait(), 0) << ctl.errors();
+}
+
 TEST_F(PixkeyctlRun, APluginThatWillNotLoadIsOneLineAndExit1)
 {
     const auto notAPlugin = std::filesystem::temp_directory_path() / ("pixkey-text-" + std::to_string(getpid()) + ".pkx");
