@@ -1,0 +1,94 @@
+// XDesktop: the X11 side of the desktop hook layer on one display connection of its own: the
+// active window (_NET_ACTIVE_WINDOW on the root window), the modifier row (XInput2 raw key events),
+// hotkey grabs on the root window, the idle time (XScreenSaver) and a window's process id.
+//
+// Threads: the object and its connection belong to the hook thread; every call is made there.
+// X errors never end the process: a process-wide handler records them per connection, and calls
+// that may fail bracket their requests with XSync to turn an error into a false result.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+
+using Display = struct _XDisplay;
+union _XEvent;
+
+namespace pixkey {
+
+class XDesktop {
+public:
+    // What the connection reports while events are dispatched.
+    class Events {
+    public:
+        virtual ~Events() = default;
+        virtual void foregroundChanged(unsigned long window, int active) = 0;
+        virtual void modifierRowChanged(int row) = 0;
+        virtual void hotkeyPressed(int id, std::uint32_t lParam) = 0;
+    };
+
+    XDesktop() = default;
+    ~XDesktop(); // releases the grabs and closes the connection
+    XDesktop(const XDesktop &) = delete;
+    XDesktop &operator=(const XDesktop &) = delete;
+
+    // Connects to display `name` (empty: $DISPLAY) and selects the events. False with a reason.
+    bool open(const std::string &name, std::string &error);
+    bool isOpen() const { return m_display != nullptr; }
+    // Whether the connection broke (server gone); nothing is read from it any more.
+    bool isLost() const { return m_lost; }
+    bool usable() const { return m_display && !m_lost; }
+    // The connection's fd, for poll(); -1 when closed.
+    int fd() const;
+
+    // Handles every event that has arrived (reads the connection without blocking).
+    void dispatch(Events &events);
+
+    bool registerHotkey(int id, std::uint16_t modifiers, std::uint16_t key);
+    bool unregisterHotkey(int id);
+    std::optional<std::uint32_t> idleTime();
+    int processIdOfWindow(unsigned long window);
+
+    // Whether XInput2 raw key events are available (modifier rows work).
+    bool hasModifierRows() const { return m_xiOpcode >= 0; }
+
+    // The modifier row of a modifier set (Ctrl 1, Shift 2, Alt 4 bits as below).
+    enum HeldModifier : unsigned { HeldCtrl = 1, HeldShift = 2, HeldAlt = 4 };
+    static int rowOfHeldModifiers(unsigned held);
+
+private:
+    struct Grab {
+        unsigned keycode = 0;
+        unsigned xModifiers = 0;
+        std::uint32_t lParam = 0;
+    };
+
+    void readKeyboardMapping();
+    void handleEvent(_XEvent &event, Events &events);
+    unsigned long readActiveWindow();
+    // Runs the requests issued since the last call through a round trip; false on an X error.
+    void beginChecked();
+    bool endChecked();
+    void ungrab(const Grab &grab);
+
+    Display *m_display = nullptr;
+    bool m_lost = false;
+    unsigned long m_root = 0;
+    unsigned long m_activeAtom = 0;
+    unsigned long m_pidAtom = 0;
+    int m_xiOpcode = -1;
+    bool m_screenSaver = false;
+    unsigned long m_activeWindow = 0;
+    // Keycodes of Ctrl, Shift and Alt keys (HeldModifier bits) and those held now.
+    std::map<unsigned, unsigned> m_modifierKeys;
+    std::set<unsigned> m_held;
+    int m_row = 0;
+    unsigned m_numLockMask = 0;
+    unsigned m_altMask = 0;
+    unsigned m_winMask = 0;
+    std::map<int, Grab> m_grabs;
+};
+
+} // namespace pixkey
