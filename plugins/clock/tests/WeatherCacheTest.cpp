@@ -145,8 +145,8 @@ TEST(WeatherCache, SilentServerTimesOutWithoutBlockingTheAsker)
     WeatherCache cache(options);
 
     cache.temperatureFor(*table.find(1));
-    // While the first download hangs, asking never waits: a second city finds the slot free
-    // once the worker has taken the first, or taken; either way the answer is immediate.
+    // While the first download hangs, asking never waits: whether the second city finds the slot
+    // free (and is queued) or still taken (and is dropped), the answer comes at once.
     for (int i = 0; i < 100; ++i)
         EXPECT_EQ(cache.temperatureFor(*table.find(2)), kUnknownTemperature);
     ASSERT_TRUE(cache.waitForFetches(1, kBound));
