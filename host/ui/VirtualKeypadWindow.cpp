@@ -1,0 +1,270 @@
+#include "VirtualKeypadWindow.h"
+
+#include "FrameTransform.h"
+#include "KeypadArt.h"
+#include "KeypadEmulator.h"
+#include "UiPictures.h"
+
+#include <QDir>
+#include <QLinearGradient>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+
+#include <algorithm>
+#include <cstring>
+
+namespace pixkey {
+
+namespace {
+
+// The brightness level the keypad treats as full (the host sends 20, 40 or 60).
+constexpr int kFullBrightness = 60;
+
+} // namespace
+
+VirtualKeypadWindow::VirtualKeypadWindow(const QString &linkPath, QWidget *parent)
+    : QWidget(parent)
+    , m_tempDir(QDir::tempPath() + QStringLiteral("/pixkey-virtual-keypad-XXXXXX"))
+{
+    QString path = linkPath;
+    if (path.isEmpty() && m_tempDir.isValid())
+        path = m_tempDir.filePath(QStringLiteral("keypad"));
+    m_emulator = std::make_unique<KeypadEmulator>(path.toStdString());
+
+    setWindowTitle(QStringLiteral("Virtual Pixkey mini three"));
+    setWindowIcon(UiPictures::windowIcon());
+    setMouseTracking(false);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    m_poll.setInterval(kPollIntervalMs);
+    m_poll.setTimerType(Qt::CoarseTimer);
+    connect(&m_poll, &QTimer::timeout, this, &VirtualKeypadWindow::refresh);
+    for (QImage &image : m_keys) {
+        image = QImage(KeypadEmulator::kFaceSize, KeypadEmulator::kFaceSize, QImage::Format_RGB888);
+        image.fill(Qt::black);
+    }
+}
+
+VirtualKeypadWindow::~VirtualKeypadWindow() = default;
+
+bool VirtualKeypadWindow::start(QString *error)
+{
+    if (m_emulator->linkPath().empty()) {
+        if (error)
+            *error = QStringLiteral("No temporary folder for the virtual keypad's link: %1").arg(m_tempDir.errorString());
+        return false;
+    }
+    std::string message;
+    if (!m_emulator->start(&message)) {
+        if (error)
+            *error = QString::fromStdString(message);
+        return false;
+    }
+    m_seenGeneration = ~uint64_t(0);
+    refresh();
+    return true;
+}
+
+void VirtualKeypadWindow::stop()
+{
+    m_emulator->stop();
+}
+
+bool VirtualKeypadWindow::isRunning() const
+{
+    return m_emulator->isRunning();
+}
+
+QString VirtualKeypadWindow::linkPath() const
+{
+    return QString::fromStdString(m_emulator->linkPath());
+}
+
+void VirtualKeypadWindow::setOrientation(int orientation)
+{
+    if (orientation < 0 || orientation > 3)
+        orientation = 0;
+    if (orientation == m_orientation)
+        return;
+    const bool turned = KeypadArt::isVertical(orientation) != KeypadArt::isVertical(m_orientation);
+    m_orientation = orientation;
+    if (turned) {
+        updateGeometry();
+        if (isWindow())
+            resize(sizeHint());
+    }
+    update();
+}
+
+QSize VirtualKeypadWindow::sizeHint() const
+{
+    return KeypadArt::pictureSize(KeypadArt::isVertical(m_orientation));
+}
+
+QRectF VirtualKeypadWindow::bodyRect() const
+{
+    const QSizeF picture = KeypadArt::pictureSize(KeypadArt::isVertical(m_orientation));
+    const QSizeF fitted = picture.scaled(QSizeF(size()), Qt::KeepAspectRatio);
+    return QRectF(QPointF((width() - fitted.width()) / 2, (height() - fitted.height()) / 2), fitted);
+}
+
+int VirtualKeypadWindow::positionOfKey(int deviceKey) const
+{
+    return slotForDeviceKey(deviceKey, m_orientation);
+}
+
+int VirtualKeypadWindow::faceRotation() const
+{
+    // The keypad is mounted turned so that the faces the host turned the other way read upright.
+    switch (m_orientation) {
+    case 1: return 180;
+    case 2: return 90;
+    case 3: return 270;
+    default: return 0;
+    }
+}
+
+QRectF VirtualKeypadWindow::keyRect(int deviceKey) const
+{
+    const int position = positionOfKey(deviceKey);
+    if (position < 0)
+        return QRectF();
+    const bool vertical = KeypadArt::isVertical(m_orientation);
+    const QRectF body = bodyRect();
+    const qreal scale = body.width() / KeypadArt::pictureSize(vertical).width();
+    const QRectF face = KeypadArt::faceRect(vertical, position);
+    return QRectF(body.left() + face.left() * scale, body.top() + face.top() * scale, face.width() * scale,
+                  face.height() * scale);
+}
+
+int VirtualKeypadWindow::keyAt(const QPointF &point) const
+{
+    for (int key = 1; key <= KeypadEmulator::kKeys; ++key)
+        if (keyRect(key).contains(point))
+            return key;
+    return 0;
+}
+
+void VirtualKeypadWindow::pressKey(int deviceKey)
+{
+    if (deviceKey >= 1 && deviceKey <= KeypadEmulator::kKeys)
+        m_emulator->press(deviceKey);
+}
+
+QImage VirtualKeypadWindow::keyImage(int deviceKey) const
+{
+    QImage image(KeypadEmulator::kFaceSize, KeypadEmulator::kFaceSize, QImage::Format_RGB888);
+    image.fill(Qt::black);
+    if (deviceKey < 1 || deviceKey > KeypadEmulator::kKeys || !m_emulator->displayOn())
+        return image;
+    const int level = std::clamp(m_emulator->brightness(), 0, kFullBrightness);
+    const std::vector<uint8_t> rgb = m_emulator->shownFrameRgb(deviceKey);
+    if (rgb.size() != size_t(KeypadEmulator::kRgbBytes))
+        return image;
+    const int rowBytes = KeypadEmulator::kFaceSize * 3;
+    for (int y = 0; y < KeypadEmulator::kFaceSize; ++y) {
+        const uint8_t *source = &rgb[size_t(y) * rowBytes];
+        uint8_t *target = image.scanLine(y);
+        if (level == kFullBrightness) {
+            std::memcpy(target, source, size_t(rowBytes));
+            continue;
+        }
+        for (int i = 0; i < rowBytes; ++i)
+            target[i] = uint8_t((source[i] * level + kFullBrightness / 2) / kFullBrightness);
+    }
+    return image;
+}
+
+bool VirtualKeypadWindow::refresh()
+{
+    const uint64_t generation = m_emulator->generation();
+    if (generation == m_seenGeneration)
+        return false;
+    m_seenGeneration = generation; // read first: a change during the read shows on the next poll
+    readFrames();
+    update();
+    return true;
+}
+
+void VirtualKeypadWindow::readFrames()
+{
+    for (int key = 1; key <= KeypadEmulator::kKeys; ++key)
+        m_keys[size_t(key - 1)] = keyImage(key);
+}
+
+void VirtualKeypadWindow::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+
+    QLinearGradient backdrop(0, 0, 0, height());
+    backdrop.setColorAt(0, QColor(0xEE, 0xF1, 0xF5));
+    backdrop.setColorAt(1, QColor(0xD3, 0xD9, 0xE1));
+    painter.fillRect(rect(), backdrop);
+
+    const bool vertical = KeypadArt::isVertical(m_orientation);
+    KeypadArt::paintBody(painter, bodyRect(), vertical);
+
+    // The screens: pixels as the keypad lights them, unsmoothed so a pixel stays a pixel.
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    for (int key = 1; key <= KeypadEmulator::kKeys; ++key) {
+        const QRectF target = keyRect(key);
+        painter.save();
+        painter.translate(target.center());
+        painter.rotate(faceRotation());
+        const QRectF centred(-target.width() / 2, -target.height() / 2, target.width(), target.height());
+        painter.drawImage(centred, m_keys[size_t(key - 1)]);
+        painter.restore();
+
+        // A faint reflection on the glass over the screen.
+        QLinearGradient glass(target.topLeft(), target.bottomRight());
+        glass.setColorAt(0, QColor(255, 255, 255, 28));
+        glass.setColorAt(0.45, QColor(255, 255, 255, 6));
+        glass.setColorAt(0.46, QColor(255, 255, 255, 0));
+        painter.fillRect(target, glass);
+
+        if (key == m_pressedKey) {
+            painter.setPen(QPen(QColor(0x5A, 0xB4, 0xFF, 200), 2));
+            painter.setBrush(QColor(0, 0, 0, 60));
+            painter.drawRoundedRect(target.adjusted(-3, -3, 3, 3), 6, 6);
+        }
+    }
+}
+
+void VirtualKeypadWindow::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton) {
+        const int key = keyAt(event->position());
+        if (key) {
+            m_pressedKey = key;
+            pressKey(key); // the keypad reports the press, not the release
+            update();
+            return;
+        }
+    }
+    QWidget::mousePressEvent(event);
+}
+
+void VirtualKeypadWindow::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (m_pressedKey) {
+        m_pressedKey = 0;
+        update();
+    }
+    QWidget::mouseReleaseEvent(event);
+}
+
+void VirtualKeypadWindow::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    refresh();
+    m_poll.start();
+}
+
+void VirtualKeypadWindow::hideEvent(QHideEvent *event)
+{
+    m_poll.stop();
+    QWidget::hideEvent(event);
+}
+
+} // namespace pixkey
