@@ -378,9 +378,9 @@ TEST_F(PixkeyctlTest, ListenPrintsPressesUntilInterruptedAndReportsALostLink)
         ASSERT_TRUE(m_emulator->waitForPackets(KeypadEmulator::SetBrightness, 1, 30s)) << readFile(file("stderr.txt"));
         m_emulator->press(1);
         ASSERT_TRUE(child.waitForOutput("key 3\n", 30s)) << child.output();
-        m_emulator->pressBeforeNextAcknowledge(3); // arrives inside the next keep-alive's answer
         m_emulator->press(2);
         ASSERT_TRUE(child.waitForOutput("key 2\n", 30s)) << child.output();
+        m_emulator->pressBeforeNextAcknowledge(3); // arrives inside the next keep-alive's answer
         ASSERT_TRUE(child.waitForOutput("key 1\n", 30s)) << child.output();
         child.signal(SIGTERM);
         EXPECT_EQ(child.wait(), 0) << readFile(file("stderr.txt"));
