@@ -33,7 +33,7 @@ PeerFrame::Status parse(const std::string &bytes, PeerMessage *out = nullptr, Pe
 
 } // namespace
 
-TEST(PeerFrame, RoundTripOfBothKindsAndEveryPrefixWaitsForMore)
+TEST(PxkhkPeerFrame, RoundTripOfBothKindsAndEveryPrefixWaitsForMore)
 {
     for (const auto kind : {PeerFrame::Kind::Message, PeerFrame::Kind::ShowWindow}) {
         const PeerMessage original = sample();
@@ -49,7 +49,7 @@ TEST(PeerFrame, RoundTripOfBothKindsAndEveryPrefixWaitsForMore)
     }
 }
 
-TEST(PeerFrame, LongestPathFitsAndLongerOrNulPathsAreNotEncoded)
+TEST(PxkhkPeerFrame, LongestPathFitsAndLongerOrNulPathsAreNotEncoded)
 {
     PeerMessage m = sample();
     m.path.assign(PeerMessage::kMaxPathLength, 'p');
@@ -63,7 +63,7 @@ TEST(PeerFrame, LongestPathFitsAndLongerOrNulPathsAreNotEncoded)
     EXPECT_TRUE(PeerFrame::encode(PeerFrame::Kind::Message, m).empty());
 }
 
-TEST(PeerFrame, BrokenFramesAreRefusedEarly)
+TEST(PxkhkPeerFrame, BrokenFramesAreRefusedEarly)
 {
     const std::string good = PeerFrame::encode(PeerFrame::Kind::Message, sample());
 

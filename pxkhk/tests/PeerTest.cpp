@@ -33,7 +33,7 @@ namespace {
 constexpr std::uint32_t kAddPluginFile = 0x400 + 16;
 constexpr std::uint32_t kAdoptProfile = 0x400 + 20;
 
-class Peers : public ::testing::Test {
+class PxkhkPeers : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -89,7 +89,7 @@ protected:
 
 } // namespace
 
-TEST_F(Peers, CountFollowsHookingOfOneTwoThreeConfigurators)
+TEST_F(PxkhkPeers, CountFollowsHookingOfOneTwoThreeConfigurators)
 {
     RecordingSink sa, sb, sc;
     auto a = makeHook(), b = makeHook(), c = makeHook();
@@ -118,7 +118,7 @@ TEST_F(Peers, CountFollowsHookingOfOneTwoThreeConfigurators)
     EXPECT_EQ(socketFiles().size(), 1u);
 }
 
-TEST_F(Peers, BroadcastReachesEveryOtherConfiguratorButNotTheSender)
+TEST_F(PxkhkPeers, BroadcastReachesEveryOtherConfiguratorButNotTheSender)
 {
     RecordingSink sa, sb, sc;
     auto a = makeHook(), b = makeHook(), c = makeHook();
@@ -159,7 +159,7 @@ TEST_F(Peers, BroadcastReachesEveryOtherConfiguratorButNotTheSender)
     EXPECT_EQ(sc.snapshot().messages.size(), 2u);
 }
 
-TEST_F(Peers, PathsAtTheLimitTravelIntactAndLongerOnesAreNotSent)
+TEST_F(PxkhkPeers, PathsAtTheLimitTravelIntactAndLongerOnesAreNotSent)
 {
     RecordingSink sb;
     auto a = makeHook(), b = makeHook();
@@ -177,7 +177,7 @@ TEST_F(Peers, PathsAtTheLimitTravelIntactAndLongerOnesAreNotSent)
     EXPECT_EQ(a->BroadcastMessage(kAddPluginFile, 0, 0, std::string("/a\0b.pkx", 8)), 0);
 }
 
-TEST_F(Peers, SocketOfADeadConfiguratorIsRemovedAndNotCounted)
+TEST_F(PxkhkPeers, SocketOfADeadConfiguratorIsRemovedAndNotCounted)
 {
     RecordingSink sa;
     auto a = makeHook(), b = makeHook();
@@ -203,7 +203,7 @@ TEST_F(Peers, SocketOfADeadConfiguratorIsRemovedAndNotCounted)
     EXPECT_TRUE(std::filesystem::exists(odd));
 }
 
-TEST_F(Peers, GarbageOversizedAndTruncatedFramesAreDroppedWithoutStallingTheReceiver)
+TEST_F(PxkhkPeers, GarbageOversizedAndTruncatedFramesAreDroppedWithoutStallingTheReceiver)
 {
     RecordingSink sb;
     auto a = makeHook(), b = makeHook(300ms);
@@ -249,7 +249,7 @@ TEST_F(Peers, GarbageOversizedAndTruncatedFramesAreDroppedWithoutStallingTheRece
     EXPECT_EQ(sb.snapshot().messages.size(), 1u);
 }
 
-TEST_F(Peers, SinkMayCallBackIntoTheHookFromItsCallback)
+TEST_F(PxkhkPeers, SinkMayCallBackIntoTheHookFromItsCallback)
 {
     RecordingSink sb;
     auto a = makeHook(), b = makeHook();
@@ -263,7 +263,7 @@ TEST_F(Peers, SinkMayCallBackIntoTheHookFromItsCallback)
     EXPECT_EQ(b->BroadcastMessage(kAdoptProfile, 0, 0), 1) << "a sink-less configurator still takes messages";
 }
 
-TEST_F(Peers, UntrustedFoldersAreRefused)
+TEST_F(PxkhkPeers, UntrustedFoldersAreRefused)
 {
     // Group and others may enter: refused, no socket is created in it.
     ASSERT_EQ(::mkdir(m_folder.c_str(), 0755), 0);
@@ -300,7 +300,7 @@ TEST_F(Peers, UntrustedFoldersAreRefused)
     EXPECT_EQ(info.st_mode & 0777, 0700u);
 }
 
-TEST(PeerFolderPath, RuntimeFolderOrPrivateTmpFolder)
+TEST(PxkhkPeerFolder, RuntimeFolderOrPrivateTmpFolder)
 {
     const char *saved = std::getenv("XDG_RUNTIME_DIR");
     const std::string previous = saved ? saved : "";
@@ -313,7 +313,7 @@ TEST(PeerFolderPath, RuntimeFolderOrPrivateTmpFolder)
         ::setenv("XDG_RUNTIME_DIR", previous.c_str(), 1);
 }
 
-TEST(DesktopHookWithoutDisplay, DesktopFeaturesReportOffAndPeersStillWork)
+TEST(PxkhkNoDisplay, DesktopFeaturesReportOffAndPeersStillWork)
 {
     char pattern[] = "/tmp/pxkhk-test-XXXXXX";
     ASSERT_NE(::mkdtemp(pattern), nullptr);
@@ -341,7 +341,7 @@ TEST(DesktopHookWithoutDisplay, DesktopFeaturesReportOffAndPeersStillWork)
     std::filesystem::remove_all(pattern);
 }
 
-TEST(ExecutableName, OfLiveGoneAndInvalidProcesses)
+TEST(PxkhkExecutableName, OfLiveGoneAndInvalidProcesses)
 {
     EXPECT_EQ(DesktopHook::executableNameOfProcess(::getpid()), "pxkhk_peer_test");
     EXPECT_EQ(DesktopHook::executableNameOfProcess(0), "");

@@ -1,0 +1,29 @@
+// A top-level window for the desktop tests: announces its process id (_NET_WM_PID), prints its
+// window id on stdout, and stays until its stdin closes. Built under two names so that the tests
+// see two different executables.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+
+#include <cstdio>
+#include <unistd.h>
+
+int main(int argc, char **argv)
+{
+    Display *display = XOpenDisplay(nullptr);
+    if (!display)
+        return 1;
+    const Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), 10, 10, 120, 80, 0, 0, 0xFFFFFF);
+    const unsigned long pid = static_cast<unsigned long>(::getpid());
+    XChangeProperty(display, window, XInternAtom(display, "_NET_WM_PID", False), XA_CARDINAL, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char *>(&pid), 1);
+    XStoreName(display, window, argc > 1 ? argv[1] : "test window");
+    XMapRaised(display, window);
+    XSync(display, False);
+    std::printf("0x%lx\n", window);
+    std::fflush(stdout);
+    char buffer[64];
+    while (::read(0, buffer, sizeof buffer) > 0) {
+    }
+    XCloseDisplay(display);
+    return 0;
+}
