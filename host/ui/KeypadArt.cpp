@@ -30,11 +30,19 @@ QRect KeypadArt::faceRect(bool vertical, int position)
                     : QRect(kFaceStart[position], kFaceAcross, kFaceSize, kFaceSize);
 }
 
-void KeypadArt::paintBody(QPainter &painter, const QRectF &target, bool vertical)
+void KeypadArt::paintBody(QPainter &painter, const QRectF &target, bool vertical, bool turnedOver)
 {
     QSvgRenderer renderer(bodyResource(vertical));
     renderer.setAspectRatioMode(Qt::IgnoreAspectRatio);
-    renderer.render(&painter, target);
+    if (!turnedOver) {
+        renderer.render(&painter, target);
+        return;
+    }
+    painter.save();
+    painter.translate(target.center());
+    painter.rotate(180);
+    renderer.render(&painter, QRectF(-target.width() / 2, -target.height() / 2, target.width(), target.height()));
+    painter.restore();
 }
 
 QPixmap KeypadArt::bodyPixmap(bool vertical, qreal devicePixelRatio)

@@ -30,8 +30,10 @@ public:
     // The screen of key position 0..2 in picture coordinates; an empty rectangle for others.
     static QRect faceRect(bool vertical, int position);
 
-    // Draws the keypad body into `target` (stretched to it).
-    static void paintBody(QPainter &painter, const QRectF &target, bool vertical);
+    // Draws the keypad body into `target` (stretched to it). `turnedOver` draws it turned by 180
+    // degrees (orientations 1 and 3: the cable leaves at the other side); the screens stay put.
+    static void paintBody(QPainter &painter, const QRectF &target, bool vertical, bool turnedOver = false);
+    static bool isTurnedOver(int orientation) { return orientation == 1 || orientation == 3; }
     // The keypad body at its natural size for a screen of the given device pixel ratio.
     static QPixmap bodyPixmap(bool vertical, qreal devicePixelRatio = 1.0);
 };

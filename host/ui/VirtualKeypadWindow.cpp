@@ -203,7 +203,7 @@ void VirtualKeypadWindow::paintEvent(QPaintEvent *)
     painter.fillRect(rect(), backdrop);
 
     const bool vertical = KeypadArt::isVertical(m_orientation);
-    KeypadArt::paintBody(painter, bodyRect(), vertical);
+    KeypadArt::paintBody(painter, bodyRect(), vertical, KeypadArt::isTurnedOver(m_orientation));
 
     // The screens: pixels as the keypad lights them, unsmoothed so a pixel stays a pixel.
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);

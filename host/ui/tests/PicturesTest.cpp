@@ -119,3 +119,39 @@ TEST(PicturesTest, MissingResourceGivesNullPicture)
 }
 
 } // namespace
+
+namespace {
+
+// All pictures on one sheet, on a light and on a dark background, for a look at them together.
+TEST(PicturesTest, ContactSheet)
+{
+    const qreal ratio = 2.0;
+    QPixmap sheet(QSize(1040, 780) * ratio);
+    sheet.setDevicePixelRatio(ratio);
+    sheet.fill(QColor(0xF4, 0xF6, 0xF9));
+    QPainter painter(&sheet);
+    painter.fillRect(QRect(0, 670, 1040, 110), QColor(0x24, 0x27, 0x2E));
+    painter.drawPixmap(10, 10, KeypadArt::bodyPixmap(false, ratio));
+    painter.drawPixmap(580, 10, KeypadArt::bodyPixmap(true, ratio));
+    painter.drawPixmap(800, 10, UiPictures::emptyKey(ratio));
+    for (int i = 0; i < UiPictures::kOrientationPictures; ++i)
+        painter.drawPixmap(800 + i * 80, 130, UiPictures::orientationPicture(i, ratio));
+    for (int i = 0; i < UiPictures::kBrightnessPictures; ++i)
+        painter.drawPixmap(800 + i * 44, 220, UiPictures::brightnessPicture(i, ratio));
+    const QIcon icons[] = {UiPictures::trayIcon(true), UiPictures::trayIcon(false), UiPictures::windowIcon(),
+                           UiPictures::addPluginIcon()};
+    for (int row = 0; row < 2; ++row) {
+        int x = 20;
+        for (const QIcon &icon : icons) {
+            for (int size : {16, 22, 32, 64}) {
+                painter.drawPixmap(x, 590 + row * 100 + (64 - size) / 2, icon.pixmap(QSize(size, size), ratio));
+                x += size + 12;
+            }
+            x += 24;
+        }
+    }
+    painter.end();
+    save(sheet, QStringLiteral("pictures-sheet.png"));
+}
+
+} // namespace

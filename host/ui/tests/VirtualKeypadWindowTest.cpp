@@ -11,12 +11,14 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QPainter>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
 #include <condition_variable>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 using namespace std::chrono_literals;
@@ -243,6 +245,64 @@ TEST_F(VirtualKeypadWindowTest, PollsOnlyWhileVisibleAndRepaintsOnChange)
         << "the shown window picks up new frames by itself";
     m_window.hide();
     EXPECT_FALSE(m_window.isPolling());
+}
+
+// Faces with a number and a colour wash, the way a plug-in might paint them.
+std::vector<uint8_t> numberedFace(int slot)
+{
+    QImage image(96, 96, QImage::Format_BGR888);
+    const QColor colours[3][2] = {{QColor(0x1F, 0x6F, 0xE0), QColor(0x49, 0xB6, 0xFF)},
+                                  {QColor(0xF0, 0x8A, 0x14), QColor(0xFF, 0xC9, 0x4A)},
+                                  {QColor(0x17, 0xA3, 0x4A), QColor(0x5F, 0xE0, 0x8A)}};
+    QPainter painter(&image);
+    QLinearGradient wash(0, 0, 96, 96);
+    wash.setColorAt(0, colours[slot][1]);
+    wash.setColorAt(1, colours[slot][0]);
+    painter.fillRect(image.rect(), wash);
+    painter.setPen(Qt::white);
+    QFont font = painter.font();
+    font.setPixelSize(44);
+    font.setBold(true);
+    painter.setFont(font);
+    painter.drawText(QRect(0, 0, 96, 80), Qt::AlignCenter, QString::number(slot + 1));
+    font.setPixelSize(12);
+    painter.setFont(font);
+    painter.drawText(QRect(0, 70, 96, 20), Qt::AlignCenter, QStringLiteral("slot %1").arg(slot));
+    painter.end();
+    std::vector<uint8_t> bytes(pixkey::kPictureBytes);
+    for (int y = 0; y < 96; ++y)
+        std::memcpy(&bytes[size_t(y) * pixkey::kRowBytes], image.constScanLine(y), pixkey::kRowBytes);
+    return bytes;
+}
+
+TEST_F(VirtualKeypadWindowTest, WritesScreenshots)
+{
+    QDir().mkpath(QStringLiteral(PIXKEY_SCREENSHOT_DIR));
+    std::vector<uint8_t> picture(pixkey::kPictureBytes);
+    for (int orientation : {1, 2, 3, 0}) {
+        m_window.setOrientation(orientation);
+        m_window.resize(m_window.sizeHint());
+        for (int slot = 0; slot < 3; ++slot) {
+            pixkey::orientFace(numberedFace(slot).data(), orientation, picture.data());
+            ASSERT_EQ(m_link->SubmitFrame(pixkey::deviceKeyForSlot(slot, orientation), picture.data(), true), 0);
+        }
+        m_window.refresh();
+        for (qreal ratio : {1.0, 2.0}) {
+            QPixmap shot(m_window.size() * ratio);
+            shot.setDevicePixelRatio(ratio);
+            m_window.render(&shot);
+            const QString file = QStringLiteral(PIXKEY_SCREENSHOT_DIR "/virtual-keypad-orientation-%1@%2x.png").arg(orientation).arg(ratio);
+            EXPECT_TRUE(shot.save(file)) << file.toStdString();
+        }
+    }
+    ASSERT_EQ(m_link->PostCommand(pixkey::LinkCommand::SetBrightness, 20, true), 0);
+    m_window.setOrientation(0);
+    m_window.resize(m_window.sizeHint());
+    m_window.refresh();
+    EXPECT_TRUE(m_window.grab().save(QStringLiteral(PIXKEY_SCREENSHOT_DIR "/virtual-keypad-dim.png")));
+    ASSERT_EQ(m_link->PostCommand(pixkey::LinkCommand::DisplayOff, 0, true), 0);
+    m_window.refresh();
+    EXPECT_TRUE(m_window.grab().save(QStringLiteral(PIXKEY_SCREENSHOT_DIR "/virtual-keypad-display-off.png")));
 }
 
 TEST(VirtualKeypadWindowStartTest, BadLinkPathIsReportedAndLeavesNoLink)
