@@ -19,9 +19,24 @@ namespace {
 // this form, so it cannot collide with a real value.
 const QString kKeyMarker = QStringLiteral("%.");
 
-QString joinGroup(const QString &group, const QString &name)
+// Case-insensitive keys of the tree; the stored spelling is kept beside.
+QString folded(const QString &name)
 {
-    return group.isEmpty() ? name : group + QLatin1Char('/') + name;
+    return name.toCaseFolded();
+}
+
+// The text of a value as QSettings read it; nullopt for what is not text.
+std::optional<QString> valueText(const QVariant &value)
+{
+    if (!value.isValid())
+        return std::nullopt;
+    if (value.typeId() == QMetaType::QStringList)
+        return value.toStringList().join(QStringLiteral(", ")); // an unquoted list written by hand
+    if (value.typeId() == QMetaType::QByteArray)
+        return QString::fromUtf8(value.toByteArray());
+    if (value.canConvert<QString>())
+        return value.toString();
+    return std::nullopt;
 }
 
 // Keeps a copy of a damaged file before the store touches it. `move` for files too large to read.
@@ -35,21 +50,47 @@ void keepDamagedFile(const QString &path, bool move, const char *reason)
                       : "the original could not be kept aside");
 }
 
-// Finds the stored spelling of `name` among `stored`: exact first, then without regard to case.
-QString matchStored(const QStringList &stored, const QString &name)
-{
-    // Escaping keeps letters as they are and writes hex digits in capitals, so comparing the
-    // escaped forms without regard to case compares the names without regard to case.
-    const QString escaped = SettingsStore::escapeName(name);
-    if (stored.contains(escaped))
-        return escaped;
-    for (const QString &candidate : stored)
-        if (candidate.compare(escaped, Qt::CaseInsensitive) == 0)
-            return candidate;
-    return escaped;
-}
-
 } // namespace
+
+struct SettingsStore::Node {
+    struct Child {
+        QString name;
+        std::unique_ptr<Node> node;
+    };
+    struct Value {
+        QString name;
+        std::optional<QString> text; // nullopt: present but not readable as text
+    };
+    std::map<QString, Child> children; // by case-folded name
+    std::map<QString, Value> values;   // by case-folded name
+
+    Node *child(const QString &name) const
+    {
+        const auto found = children.find(folded(name));
+        return found == children.end() ? nullptr : found->second.node.get();
+    }
+    Node &makeChild(const QString &name)
+    {
+        auto [slot, added] = children.try_emplace(folded(name));
+        if (added)
+            slot->second = Child{name, std::make_unique<Node>()};
+        return *slot->second.node;
+    }
+    // A value keeps the spelling it was first stored with.
+    void setValue(const QString &name, std::optional<QString> text)
+    {
+        auto [slot, added] = values.try_emplace(folded(name));
+        if (added)
+            slot->second.name = name;
+        slot->second.text = std::move(text);
+    }
+};
+
+struct SettingsStore::File {
+    QString path;
+    Node root;
+    bool dirty = false;
+};
 
 SettingsStore::SettingsStore(QString folder) : m_folder(std::move(folder)) {}
 
@@ -110,103 +151,89 @@ QString SettingsStore::unescapeName(const QString &stored)
     return out;
 }
 
-QSettings *SettingsStore::openFile(const QString &fileKey, bool create) const
+SettingsStore::File *SettingsStore::openFile(const QString &fileKey, bool create) const
 {
-    const QString id = fileKey.toLower();
+    const QString id = folded(fileKey);
     if (auto found = m_files.find(id); found != m_files.end())
         return found->second.get();
     const QString path = m_folder + QLatin1Char('/') + escapeName(fileKey) + QStringLiteral(".ini");
     QFileInfo info(path);
     if (!info.exists() && !create)
         return nullptr;
-    if (info.exists() && info.size() > kMaxFileBytes)
+    auto file = std::make_unique<File>();
+    file->path = path;
+    if (info.exists() && info.size() > kMaxFileBytes) {
         keepDamagedFile(path, true, "too large to read");
-    if (create)
-        QDir().mkpath(m_folder);
-    auto settings = std::make_unique<QSettings>(path, QSettings::IniFormat);
-    settings->setAtomicSyncRequired(true);
-    if (settings->status() == QSettings::FormatError)
-        keepDamagedFile(path, false, "damaged; what could be read is used");
-    QSettings *raw = settings.get();
-    m_files.emplace(id, std::move(settings));
+        file->dirty = true; // a file of what is known replaces it at the next sync
+    } else if (info.exists()) {
+        QSettings settings(path, QSettings::IniFormat);
+        if (settings.status() == QSettings::FormatError)
+            keepDamagedFile(path, false, "damaged; what could be read is used");
+        for (const QString &stored : settings.allKeys()) {
+            if (stored.isEmpty())
+                continue;
+            const QStringList parts = stored.split(QLatin1Char('/'));
+            Node *node = &file->root;
+            for (qsizetype i = 0; i + 1 < parts.size(); ++i)
+                node = &node->makeChild(unescapeName(parts[i]));
+            if (parts.back() != kKeyMarker)
+                node->setValue(unescapeName(parts.back()), valueText(settings.value(stored)));
+        }
+    } else {
+        file->dirty = true; // created by this store
+    }
+    File *raw = file.get();
+    m_files.emplace(id, std::move(file));
     return raw;
 }
 
-std::optional<SettingsStore::Location> SettingsStore::locate(const KeyPath &key, bool create) const
+SettingsStore::Node *SettingsStore::locate(const KeyPath &key, bool create, File **fileOut) const
 {
     if (key.size() < 3 || key[0].compare(QStringLiteral("SOFTWARE"), Qt::CaseInsensitive) != 0 ||
         key[1].compare(QStringLiteral("Vostrel"), Qt::CaseInsensitive) != 0)
-        return std::nullopt;
-    Location where;
-    where.file = openFile(key[2], create);
-    if (!where.file)
-        return std::nullopt;
-    for (qsizetype i = 3; i < key.size(); ++i) {
-        where.file->beginGroup(where.group);
-        const QStringList children = where.file->childGroups();
-        where.file->endGroup();
-        where.group = joinGroup(where.group, matchStored(children, key[i]));
-    }
-    return where;
-}
-
-QString SettingsStore::storedValueName(const Location &where, const QString &name) const
-{
-    where.file->beginGroup(where.group);
-    const QStringList names = where.file->childKeys();
-    where.file->endGroup();
-    return joinGroup(where.group, matchStored(names, name));
+        return nullptr;
+    File *file = openFile(key[2], create);
+    if (!file)
+        return nullptr;
+    Node *node = &file->root;
+    for (qsizetype i = 3; i < key.size() && node; ++i)
+        node = create ? &node->makeChild(key[i]) : node->child(key[i]);
+    if (fileOut)
+        *fileOut = file;
+    return node;
 }
 
 bool SettingsStore::keyExists(const KeyPath &key) const
 {
-    const auto where = locate(key, false);
-    if (!where)
-        return false;
-    if (where->group.isEmpty())
-        return true; // the file exists, or was created by this store
-    where->file->beginGroup(where->group);
-    const bool exists = !where->file->childKeys().isEmpty() || !where->file->childGroups().isEmpty();
-    where->file->endGroup();
-    return exists;
+    return locate(key, false) != nullptr;
 }
 
 bool SettingsStore::createKey(const KeyPath &key)
 {
-    const auto where = locate(key, true);
-    if (!where)
+    File *file = nullptr;
+    const bool existed = keyExists(key);
+    if (!locate(key, true, &file))
         return false;
-    if (!keyExists(key))
-        where->file->setValue(joinGroup(where->group, kKeyMarker), QString());
+    if (!existed)
+        file->dirty = true;
     return true;
 }
 
 QStringList SettingsStore::subkeys(const KeyPath &key) const
 {
-    const auto where = locate(key, false);
-    if (!where)
-        return {};
-    where->file->beginGroup(where->group);
-    const QStringList stored = where->file->childGroups();
-    where->file->endGroup();
     QStringList names;
-    for (const QString &name : stored)
-        names << unescapeName(name);
+    if (const Node *node = locate(key, false))
+        for (const auto &[id, child] : node->children)
+            names << child.name;
     return names;
 }
 
 QStringList SettingsStore::valueNames(const KeyPath &key) const
 {
-    const auto where = locate(key, false);
-    if (!where)
-        return {};
-    where->file->beginGroup(where->group);
-    const QStringList stored = where->file->childKeys();
-    where->file->endGroup();
     QStringList names;
-    for (const QString &name : stored)
-        if (name != kKeyMarker)
-            names << unescapeName(name);
+    if (const Node *node = locate(key, false))
+        for (const auto &[id, value] : node->values)
+            names << value.name;
     return names;
 }
 
@@ -225,24 +252,13 @@ std::optional<std::int32_t> SettingsStore::readDword(const KeyPath &key, const Q
 
 std::optional<QString> SettingsStore::readString(const KeyPath &key, const QString &name) const
 {
-    const auto where = locate(key, false);
-    if (!where)
+    const Node *node = locate(key, false);
+    if (!node)
         return std::nullopt;
-    const QVariant value = where->file->value(storedValueName(*where, name));
-    if (!value.isValid())
+    const auto found = node->values.find(folded(name));
+    if (found == node->values.end() || !found->second.text || found->second.text->size() > kMaxValueChars)
         return std::nullopt;
-    QString text;
-    if (value.typeId() == QMetaType::QStringList)
-        text = value.toStringList().join(QStringLiteral(", ")); // an unquoted list written by hand
-    else if (value.typeId() == QMetaType::QByteArray)
-        text = QString::fromUtf8(value.toByteArray());
-    else if (value.canConvert<QString>())
-        text = value.toString();
-    else
-        return std::nullopt;
-    if (text.size() > kMaxValueChars)
-        return std::nullopt;
-    return text;
+    return found->second.text;
 }
 
 bool SettingsStore::writeDword(const KeyPath &key, const QString &name, std::int32_t value)
@@ -252,33 +268,71 @@ bool SettingsStore::writeDword(const KeyPath &key, const QString &name, std::int
 
 bool SettingsStore::writeString(const KeyPath &key, const QString &name, const QString &value)
 {
-    const auto where = locate(key, true);
-    if (!where)
+    File *file = nullptr;
+    Node *node = locate(key, true, &file);
+    if (!node)
         return false;
-    where->file->setValue(storedValueName(*where, name), value);
-    where->file->remove(joinGroup(where->group, kKeyMarker)); // the key holds something now
+    node->setValue(name, value);
+    file->dirty = true;
     return true;
 }
 
 bool SettingsStore::deleteKey(const KeyPath &key)
 {
-    const auto where = locate(key, false);
-    if (!where)
+    if (key.size() <= 3) {
+        File *file = nullptr;
+        if (Node *root = locate(key, false, &file)) {
+            *root = Node();
+            file->dirty = true;
+        }
         return true;
-    if (where->group.isEmpty())
-        where->file->clear();
-    else
-        where->file->remove(where->group);
+    }
+    Node *parent = locate(key.mid(0, key.size() - 1), false);
+    if (!parent)
+        return true;
+    File *file = nullptr;
+    locate(key.mid(0, 3), false, &file);
+    if (parent->children.erase(folded(key.back())) > 0)
+        file->dirty = true;
     return true;
 }
+
+namespace {
+
+void writeNode(QSettings &settings, const QString &group, const auto &node)
+{
+    for (const auto &[id, value] : node.values)
+        if (value.text)
+            settings.setValue(group + SettingsStore::escapeName(value.name), *value.text);
+    for (const auto &[id, child] : node.children) {
+        const QString childGroup = group + SettingsStore::escapeName(child.name) + QLatin1Char('/');
+        if (child.node->values.empty() && child.node->children.empty())
+            settings.setValue(childGroup + kKeyMarker, QString());
+        else
+            writeNode(settings, childGroup, *child.node);
+    }
+}
+
+} // namespace
 
 bool SettingsStore::sync()
 {
     bool ok = true;
     for (auto &[id, file] : m_files) {
-        file->sync();
-        if (file->status() == QSettings::AccessError)
+        if (!file->dirty)
+            continue;
+        QDir().mkpath(m_folder);
+        QSettings settings(file->path, QSettings::IniFormat);
+        // Written to a temporary beside the file and renamed over it; refused rather than written in
+        // place when the folder does not allow that.
+        settings.setAtomicSyncRequired(true);
+        settings.clear();
+        writeNode(settings, QString(), file->root);
+        settings.sync();
+        if (settings.status() == QSettings::AccessError)
             ok = false;
+        else
+            file->dirty = false;
     }
     return ok;
 }

@@ -8,8 +8,6 @@
 #include <memory>
 #include <optional>
 
-class QSettings;
-
 namespace pixkey {
 
 // A key of the store as a list of names, outermost first, e.g. {"SOFTWARE", "Vostrel",
@@ -23,7 +21,8 @@ using KeyPath = QStringList;
 // are groups of that file. Names compare case-insensitively when an existing key or value is looked
 // up, as the program has always expected of its store; new names are stored as given.
 //
-// Writes go to memory first and reach the files at `sync()` (and when the store is destroyed).
+// Writes go to memory first and reach the files at `sync()` (and when the store is destroyed),
+// each changed file as a whole.
 // A file is written to a temporary beside it and renamed over it, so a process killed at any moment
 // leaves either the previous or the new file. A file that cannot be parsed, or is absurdly large,
 // is copied (or, when too large to read, moved) aside as "<file>.damaged-<time>" before anything
@@ -78,18 +77,16 @@ public:
     static QString unescapeName(const QString &stored);
 
 private:
-    struct Location {
-        QSettings *file = nullptr;
-        QString group; // escaped, "/"-separated; empty for the file's top key
-    };
-    // Finds the file and the group for `key`; `create` opens a file that does not exist yet.
-    // Existing names are matched case-insensitively.
-    std::optional<Location> locate(const KeyPath &key, bool create) const;
-    QSettings *openFile(const QString &fileKey, bool create) const;
-    QString storedValueName(const Location &where, const QString &name) const;
+    struct Node;
+    struct File;
+    // The node for `key`; with `create`, made (with its file and parents) when missing.
+    Node *locate(const KeyPath &key, bool create, File **file = nullptr) const;
+    File *openFile(const QString &fileKey, bool create) const;
 
     QString m_folder;
-    mutable std::map<QString, std::unique_ptr<QSettings>> m_files; // by lower-case file key
+    // Every file is read whole when first used and written whole at `sync`: the key operations
+    // work on this tree, so they cost a lookup, not a pass over the file.
+    mutable std::map<QString, std::unique_ptr<File>> m_files; // by case-folded file key
 };
 
 } // namespace pixkey

@@ -112,7 +112,7 @@ TEST_F(Layouts, RowsAreRewrittenWholeAndEmptiedRowsVanish)
     core->setSlot(*work, 2, 0, core->catalogue.CreateInstance(*three.library->function(3)));
     ASSERT_TRUE(core->saveSettings());
     const KeyPath workKey = configKey() + QStringList{QStringLiteral("Work")};
-    EXPECT_EQ(t.store->subkeys(workKey), (QStringList{QStringLiteral("Shift"), QStringLiteral("_Default")}));
+    EXPECT_EQ(t.store->subkeys(workKey), (QStringList{QStringLiteral("_Default"), QStringLiteral("Shift")}));
     EXPECT_EQ(t.store->subkeys(workKey + QStringList{QStringLiteral("_Default")}), QStringList{QStringLiteral("003")});
     EXPECT_EQ(t.store->readDword(workKey + QStringList{QStringLiteral("_Default"), QStringLiteral("003")}, QStringLiteral("Function")), 3);
     // No properties for an instance that has none.
