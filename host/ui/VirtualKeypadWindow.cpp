@@ -7,6 +7,9 @@
 
 #include <QDir>
 #include <QLinearGradient>
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -155,7 +158,7 @@ QImage VirtualKeypadWindow::keyImage(int deviceKey) const
 {
     QImage image(KeypadEmulator::kFaceSize, KeypadEmulator::kFaceSize, QImage::Format_RGB888);
     image.fill(Qt::black);
-    if (deviceKey < 1 || deviceKey > KeypadEmulator::kKeys || !m_emulator->displayOn())
+    if (deviceKey < 1 || deviceKey > KeypadEmulator::kKeys || !m_emulator->isPlugged() || !m_emulator->displayOn())
         return image;
     const int level = std::clamp(m_emulator->brightness(), 0, kFullBrightness);
     const std::vector<uint8_t> rgb = m_emulator->shownFrameRgb(deviceKey);
@@ -202,8 +205,21 @@ void VirtualKeypadWindow::paintEvent(QPaintEvent *)
     backdrop.setColorAt(1, QColor(0xD3, 0xD9, 0xE1));
     painter.fillRect(rect(), backdrop);
 
+    // The body is drawn from its vector picture once per size, density and turn.
     const bool vertical = KeypadArt::isVertical(m_orientation);
-    KeypadArt::paintBody(painter, bodyRect(), vertical, KeypadArt::isTurnedOver(m_orientation));
+    const QRectF body = bodyRect();
+    const qreal ratio = devicePixelRatioF();
+    const QString bodyKey = QStringLiteral("%1x%2@%3/%4").arg(body.width()).arg(body.height()).arg(ratio).arg(m_orientation);
+    if (bodyKey != m_bodyKey) {
+        m_body = QPixmap((body.size() * ratio).toSize());
+        m_body.setDevicePixelRatio(ratio);
+        m_body.fill(Qt::transparent);
+        QPainter bodyPainter(&m_body);
+        bodyPainter.setRenderHint(QPainter::Antialiasing);
+        KeypadArt::paintBody(bodyPainter, QRectF(QPointF(0, 0), body.size()), vertical, KeypadArt::isTurnedOver(m_orientation));
+        m_bodyKey = bodyKey;
+    }
+    painter.drawPixmap(body.topLeft(), m_body);
 
     // The screens: pixels as the keypad lights them, unsmoothed so a pixel stays a pixel.
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
@@ -223,12 +239,31 @@ void VirtualKeypadWindow::paintEvent(QPaintEvent *)
         glass.setColorAt(0.46, QColor(255, 255, 255, 0));
         painter.fillRect(target, glass);
 
-        if (key == m_pressedKey) {
+        if (key == m_pressedKey && m_emulator->isPlugged()) {
             painter.setPen(QPen(QColor(0x5A, 0xB4, 0xFF, 200), 2));
             painter.setBrush(QColor(0, 0, 0, 60));
             painter.drawRoundedRect(target.adjusted(-3, -3, 3, 3), 6, 6);
         }
     }
+}
+
+void VirtualKeypadWindow::contextMenuEvent(QContextMenuEvent *event)
+{
+    QMenu menu(this);
+    const bool plugged = m_emulator->isPlugged();
+    QAction *unplug = menu.addAction(QStringLiteral("Unplug"));
+    QAction *replug = menu.addAction(QStringLiteral("Plug In"));
+    unplug->setEnabled(isRunning() && plugged);
+    replug->setEnabled(isRunning() && !plugged);
+    QAction *chosen = menu.exec(event->globalPos());
+    if (chosen == unplug) {
+        m_emulator->unplug();
+    } else if (chosen == replug) {
+        std::string error;
+        if (!m_emulator->replug(&error))
+            QMessageBox::warning(this, windowTitle(), QString::fromStdString(error));
+    }
+    refresh();
 }
 
 void VirtualKeypadWindow::mousePressEvent(QMouseEvent *event)

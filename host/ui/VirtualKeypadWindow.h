@@ -6,7 +6,12 @@
 // keypad shows them: the emulator's shown frames, dimmed by the brightness level (level / 60), black
 // while the display is off, laid out for the orientation setting (horizontal for 0 and 1, vertical
 // for 2 and 3, keys and pictures turned as the keypad is mounted so that faces read upright).
-// Pressing a key screen with the mouse sends that key's press report to the host.
+// Pressing a key screen with the mouse sends that key's press report to the host. The context menu
+// unplugs the keypad and plugs it in again (the link path vanishes and comes back), so the host's
+// reaction to a lost keypad can be tried by hand.
+//
+// The host reads PIXKEY_PORT when it builds its device link, so the window is started and the
+// variable set to linkPath() before that.
 //
 // While visible the window polls the emulator's change counter 30 times a second and repaints only
 // when it moved; hidden it does not poll. The window owns the emulator; the link path lives in a
@@ -16,6 +21,7 @@
 #pragma once
 
 #include <QImage>
+#include <QPixmap>
 #include <QRectF>
 #include <QString>
 #include <QTemporaryDir>
@@ -62,7 +68,8 @@ public:
     void pressKey(int deviceKey);
 
     // What device key 1..3 looks like now: its shown frame as on the key (before turning for the
-    // orientation), dimmed by brightness, black while the display is off. 96x96 RGB.
+    // orientation), dimmed by brightness, black while the display is off or the keypad
+    // unplugged. 96x96 RGB.
     QImage keyImage(int deviceKey) const;
 
     // Reads the emulator's frames now if its change counter moved; true when something changed.
@@ -78,6 +85,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
     // Where the keypad picture is drawn: the widget's rectangle with the picture's aspect kept.
@@ -94,6 +102,8 @@ private:
     uint64_t m_seenGeneration = ~uint64_t(0);
     std::array<QImage, 3> m_keys;  // device key 1..3 at index 0..2, as shown (dimmed)
     int m_pressedKey = 0;          // key under a held mouse button, drawn pressed
+    QPixmap m_body;                // the keypad body as last drawn, reused while size and turn stay
+    QString m_bodyKey;
 };
 
 } // namespace pixkey

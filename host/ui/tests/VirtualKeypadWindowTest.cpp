@@ -232,6 +232,11 @@ TEST_F(VirtualKeypadWindowTest, BrightnessDimsAndDisplayOffIsBlack)
     ASSERT_EQ(m_link->PostCommand(pixkey::LinkCommand::SetBrightness, 60, true), 0);
     m_window.refresh();
     EXPECT_EQ(qRed(m_window.keyImage(1).pixel(10, 10)), fullRed);
+
+    // An unplugged keypad has no power: dark keys.
+    m_window.emulator().unplug();
+    m_window.refresh();
+    EXPECT_EQ(m_window.keyImage(1).pixel(10, 10) & 0xFFFFFF, 0u);
 }
 
 TEST_F(VirtualKeypadWindowTest, PollsOnlyWhileVisibleAndRepaintsOnChange)
