@@ -4,6 +4,7 @@
 #include "PeerFrame.h"
 #include "XDesktop.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <condition_variable>
@@ -75,8 +76,9 @@ public:
 
     const Options m_options;
     const PeerFolder m_folder;
-    bool m_peersOk = false;   // set by the constructor only
-    bool m_desktopOk = false; // set by the constructor only
+    bool m_peersOk = false; // set by the constructor only
+    // Set by the constructor; cleared by the hook thread when the X server goes away.
+    std::atomic<bool> m_desktopOk{false};
 
     // Hook thread only (the constructor sets it up before the thread starts).
     XDesktop m_x;
@@ -206,6 +208,10 @@ void DesktopHook::Impl::run()
         }
         if (m_x.usable())
             m_x.dispatch(*this); // also what Xlib queued while requests ran
+        if (m_desktopOk && m_x.isLost()) {
+            m_desktopOk = false;
+            std::fprintf(stderr, "pxkhk: active window, modifier rows, hotkeys and idle time are off\n");
+        }
 
         std::vector<pollfd> fds;
         fds.push_back({m_wakeFd, POLLIN, 0});
@@ -236,11 +242,14 @@ void DesktopHook::Impl::run()
         if (withX && fds[1].revents && m_x.usable())
             m_x.dispatch(*this);
 
-        // Connections first (their indices are only valid before the list changes).
+        // Connections first (their indices are only valid before the list changes). The list is
+        // taken out while callbacks run, so a sink that unhooks does not pull it from under us.
+        std::vector<Connection> current = std::move(m_connections);
+        m_connections.clear();
         std::vector<Connection> kept;
         const auto now = Clock::now();
-        for (std::size_t i = 0; i < m_connections.size(); ++i) {
-            Connection &c = m_connections[i];
+        for (std::size_t i = 0; i < current.size(); ++i) {
+            Connection &c = current[i];
             bool finished = false;
             if (fds[firstConnection + i].revents)
                 finished = readConnection(c);
@@ -251,7 +260,8 @@ void DesktopHook::Impl::run()
             else
                 kept.push_back(std::move(c));
         }
-        m_connections = std::move(kept);
+        for (Connection &c : kept)
+            m_connections.push_back(std::move(c));
         if (m_listenFd >= 0 && listenIndex < firstConnection && fds[listenIndex].revents)
             acceptConnections();
     }

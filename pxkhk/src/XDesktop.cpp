@@ -9,7 +9,10 @@
 #include <X11/extensions/scrnsaver.h>
 #include <X11/keysym.h>
 
+#include <cstdio>
 #include <mutex>
+
+#include <unistd.h>
 
 namespace pixkey {
 
@@ -29,8 +32,15 @@ int recordError(Display *display, XErrorEvent *)
     return 0;
 }
 
-// A lost server: Xlib would end the process after its I/O error handler; this marks the
-// connection dead instead, and the hook thread stops using it.
+// A lost server. Xlib's own I/O error handler ends the process; this one only reports, and what
+// happens next is up to each connection's exit handler: Xlib's default (ending the process) for
+// connections of other code, markLost for this layer's, which then stops using the connection.
+int reportLostServer(Display *display)
+{
+    std::fprintf(stderr, "pxkhk: connection to X display %s lost\n", DisplayString(display));
+    return 0;
+}
+
 void markLost(Display *, void *lost)
 {
     *static_cast<bool *>(lost) = true;
@@ -44,12 +54,16 @@ XDesktop::~XDesktop()
 {
     if (!m_display)
         return;
-    if (!m_lost) {
+    if (m_lost) {
+        // Xlib cannot close a connection that broke under it (XCloseDisplay waits for a lock the
+        // failed call still holds): release the socket and leave the small structure behind.
+        ::close(ConnectionNumber(m_display));
+    } else {
         for (const auto &[id, grab] : m_grabs)
             ungrab(grab);
         XSync(m_display, False);
+        XCloseDisplay(m_display);
     }
-    XCloseDisplay(m_display);
     std::lock_guard<std::mutex> guard(errorLock);
     errorsByDisplay.erase(m_display);
 }
@@ -89,6 +103,7 @@ bool XDesktop::open(const std::string &name, std::string &error)
         errorsByDisplay[display] = 0;
     }
     XSetErrorHandler(recordError);
+    XSetIOErrorHandler(reportLostServer);
     XSetIOErrorExitHandler(display, markLost, &m_lost);
     m_display = display;
     m_root = DefaultRootWindow(display);
@@ -112,10 +127,11 @@ bool XDesktop::open(const std::string &name, std::string &error)
         mask.mask = bits;
         XISetMask(bits, XI_RawKeyPress);
         XISetMask(bits, XI_RawKeyRelease);
-        beginChecked();
-        XISelectEvents(display, m_root, &mask, 1);
-        if (endChecked())
-            m_xiOpcode = opcode;
+        if (beginChecked()) {
+            XISelectEvents(display, m_root, &mask, 1);
+            if (endChecked())
+                m_xiOpcode = opcode;
+        }
     }
     readKeyboardMapping();
     XSync(display, False);
@@ -183,7 +199,8 @@ unsigned long XDesktop::readActiveWindow()
     unsigned long count = 0, remaining = 0;
     unsigned char *data = nullptr;
     unsigned long window = 0;
-    beginChecked();
+    if (!beginChecked())
+        return 0;
     const int status = XGetWindowProperty(m_display, m_root, m_activeAtom, 0, 1, False, XA_WINDOW, &type,
                                           &format, &count, &remaining, &data);
     const bool ok = endChecked();
@@ -203,7 +220,8 @@ int XDesktop::processIdOfWindow(unsigned long window)
     unsigned long count = 0, remaining = 0;
     unsigned char *data = nullptr;
     int pid = 0;
-    beginChecked();
+    if (!beginChecked())
+        return 0;
     const int status = XGetWindowProperty(m_display, window, m_pidAtom, 0, 1, False, XA_CARDINAL, &type,
                                           &format, &count, &remaining, &data);
     const bool ok = endChecked();
@@ -224,7 +242,10 @@ std::optional<std::uint32_t> XDesktop::idleTime()
     XScreenSaverInfo *info = XScreenSaverAllocInfo();
     if (!info)
         return std::nullopt;
-    beginChecked();
+    if (!beginChecked()) {
+        XFree(info);
+        return std::nullopt;
+    }
     const Status status = XScreenSaverQueryInfo(m_display, m_root, info);
     const bool ok = endChecked();
     std::optional<std::uint32_t> result;
@@ -234,17 +255,22 @@ std::optional<std::uint32_t> XDesktop::idleTime()
     return result;
 }
 
-void XDesktop::beginChecked()
+bool XDesktop::beginChecked()
 {
     XSync(m_display, False); // errors of earlier requests are not this call's
+    if (m_lost)
+        return false;
     XSetErrorHandler(recordError); // another library may have swapped it meanwhile
     std::lock_guard<std::mutex> guard(errorLock);
     errorsByDisplay[m_display] = 0;
+    return true;
 }
 
 bool XDesktop::endChecked()
 {
     XSync(m_display, False);
+    if (m_lost)
+        return false;
     std::lock_guard<std::mutex> guard(errorLock);
     return errorsByDisplay[m_display] == 0;
 }
@@ -280,7 +306,8 @@ bool XDesktop::registerHotkey(int id, std::uint16_t modifiers, std::uint16_t key
     if (modifiers & 8)
         grab.xModifiers |= m_winMask;
 
-    beginChecked();
+    if (!beginChecked())
+        return false;
     for (unsigned variant : kLockVariants) {
         if ((variant & 2) && !m_numLockMask)
             continue;
@@ -288,6 +315,8 @@ bool XDesktop::registerHotkey(int id, std::uint16_t modifiers, std::uint16_t key
         XGrabKey(m_display, keycode, grab.xModifiers | extra, m_root, False, GrabModeAsync, GrabModeAsync);
     }
     if (!endChecked()) {
+        if (m_lost)
+            return false;
         // Some variants may have been granted before the refusal: release what is ours.
         ungrab(grab);
         XSync(m_display, False);
@@ -304,7 +333,6 @@ bool XDesktop::unregisterHotkey(int id)
         return false;
     ungrab(it->second);
     m_grabs.erase(it);
-    beginChecked();
     return endChecked();
 }
 
@@ -340,8 +368,10 @@ void XDesktop::handleEvent(XEvent &event, Events &events)
         const unsigned state = event.xkey.state & significant & ~m_numLockMask;
         for (const auto &[id, grab] : m_grabs) {
             if (grab.keycode == event.xkey.keycode && grab.xModifiers == state) {
-                events.hotkeyPressed(id, grab.lParam);
-                break;
+                const int pressed = id;
+                const std::uint32_t lParam = grab.lParam;
+                events.hotkeyPressed(pressed, lParam); // may change m_grabs: the loop ends here
+                return;
             }
         }
         return;

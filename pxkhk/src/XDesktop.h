@@ -68,8 +68,10 @@ private:
     void readKeyboardMapping();
     void handleEvent(_XEvent &event, Events &events);
     unsigned long readActiveWindow();
-    // Runs the requests issued since the last call through a round trip; false on an X error.
-    void beginChecked();
+    // Bracket requests whose X errors matter: begin settles earlier requests and clears the
+    // record, end makes a round trip; both false once the connection is lost (then no further
+    // request may be made), end also false when the server reported an error in between.
+    bool beginChecked();
     bool endChecked();
     void ungrab(const Grab &grab);
 

@@ -295,3 +295,41 @@ TEST_F(PxkhkDesktop, IdleTimeGrowsWithoutInputAndDropsAfterIt)
     ASSERT_TRUE(after.has_value());
     EXPECT_LT(*after, *before);
 }
+
+TEST(PxkhkDisplayLost, AServerThatGoesAwaySwitchesTheDesktopSideOffAndNothingElse)
+{
+    std::string display, error;
+    const pid_t server = pixkey::test::startXvfb(display, error);
+    if (!server)
+        GTEST_SKIP() << error;
+    char pattern[] = "/tmp/pxkhk-x11-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    DesktopHook::Options options;
+    options.runtimeFolder = std::string(pattern) + "/pixkey";
+    options.displayName = display;
+    {
+        DesktopHook hook(options);
+        RecordingSink sink;
+        ASSERT_TRUE(hook.desktopAvailable());
+        ASSERT_TRUE(hook.Hook(&sink));
+        ASSERT_TRUE(hook.RegisterHotkey(1, DesktopHook::Ctrl, 'K'));
+        ASSERT_TRUE(hook.idleTime().has_value());
+
+        testing::internal::CaptureStderr();
+        pixkey::test::endProcess(server);
+        // Xlib would end the process here; the hook notices and carries on without the display.
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (hook.desktopAvailable() && std::chrono::steady_clock::now() < deadline) {
+            hook.idleTime();
+            std::this_thread::sleep_for(20ms);
+        }
+        const std::string printed = testing::internal::GetCapturedStderr();
+        EXPECT_FALSE(hook.desktopAvailable());
+        EXPECT_NE(printed.find("lost"), std::string::npos) << printed;
+        EXPECT_FALSE(hook.idleTime().has_value());
+        EXPECT_FALSE(hook.RegisterHotkey(1, DesktopHook::Ctrl, 'K'));
+        EXPECT_EQ(hook.processIdOfWindow(0x200001), 0);
+        EXPECT_EQ(hook.GetConfiguratorsCount(), 1) << "peers still work";
+    }
+    std::filesystem::remove_all(pattern);
+}

@@ -88,31 +88,31 @@ void endProcess(pid_t pid)
     ::waitpid(pid, nullptr, 0);
 }
 
-void XServerFixture::SetUp()
+pid_t startXvfb(std::string &display, std::string &error)
 {
     const std::string server = findProgram("Xvfb");
-    const std::string windowManager = findProgram("openbox");
-    if (server.empty() || windowManager.empty()) {
-        skipReason = "Xvfb or openbox is not installed (scripts/install-deps.sh installs both)";
-        return;
+    if (server.empty()) {
+        error = "Xvfb is not installed (scripts/install-deps.sh installs it)";
+        return 0;
     }
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
-        skipReason = "no pipe for Xvfb";
-        return;
+        error = "no pipe for Xvfb";
+        return 0;
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 3);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    m_server = spawn(server, {"-displayfd", "3", "-nolisten", "tcp", "-noreset", "-screen", "0", "640x480x24"},
-                     &actions);
+    // -displayfd: the server picks a free display number and writes it once it accepts clients.
+    const pid_t pid = spawn(server, {"-displayfd", "3", "-nolisten", "tcp", "-noreset", "-screen", "0", "640x480x24"},
+                            &actions);
     posix_spawn_file_actions_destroy(&actions);
     ::close(pipeFds[1]);
     std::string number;
     const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (m_server && number.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    while (pid && number.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
         pollfd fd{pipeFds[0], POLLIN, 0};
         if (::poll(&fd, 1, 100) <= 0)
             continue;
@@ -126,12 +126,27 @@ void XServerFixture::SetUp()
     while (!number.empty() && (number.back() == '\n' || number.back() == ' '))
         number.pop_back();
     if (number.empty()) {
-        skipReason = "Xvfb did not report a display within 10 s";
-        return;
+        error = "Xvfb did not report a display within 10 s";
+        endProcess(pid);
+        return 0;
     }
     display = ":" + number;
+    return pid;
+}
+
+void XServerFixture::SetUp()
+{
+    const std::string windowManager = findProgram("openbox");
+    if (windowManager.empty()) {
+        skipReason = "openbox is not installed (scripts/install-deps.sh installs it)";
+        return;
+    }
+    m_server = startXvfb(display, skipReason);
+    if (!m_server)
+        return;
     ::setenv("DISPLAY", display.c_str(), 1);
 
+    posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);

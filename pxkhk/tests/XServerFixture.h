@@ -49,6 +49,8 @@ private:
 
 // Full path of a program on PATH, empty when there is none.
 std::string findProgram(const char *name);
+// Starts a bare Xvfb (no window manager); its pid and `display`, or 0 and `error`.
+pid_t startXvfb(std::string &display, std::string &error);
 // Ends `pid`: SIGTERM, up to 5 s, then SIGKILL; reaps it.
 void endProcess(pid_t pid);
 
