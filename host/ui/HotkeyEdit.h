@@ -1,7 +1,8 @@
 // HotkeyEdit: the field in which the user picks a hotkey by pressing it.
 //
 // It owns one HotkeyValue (initially no key, no modifiers) and shows its readable form, never the
-// typed characters. A key press captures the modifiers held and the lowest non-modifier key held;
+// typed characters. A key press captures the modifiers held and the lowest non-modifier key held
+// (keys pressed in the field; a mouse button held at the same time is never taken for the key);
 // releasing keys keeps a combination that has a key and clears one that has modifiers only;
 // leaving the field clears modifiers without a key. After every change the user makes the field
 // shows the new text and emits hotkeyChanged(). Plain Tab and Shift+Tab still move the focus, so

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QFocusEvent>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
@@ -218,6 +219,20 @@ TEST_F(HotkeyEditTest, PlainTabMovesFocusInsteadOfBeingCaptured)
     EXPECT_EQ(edit->text(), QStringLiteral("Ctrl+A"));
     EXPECT_EQ(changed.count(), 0);
     EXPECT_EQ(QApplication::focusWidget(), other);
+}
+
+TEST_F(HotkeyEditTest, HeldMouseButtonIsNoKey)
+{
+    // A mouse button held while pressing a combination must not become its key ("#01").
+    m_edit.show();
+    QMouseEvent down(QEvent::MouseButtonPress, QPointF(3, 3), QPointF(3, 3), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&m_edit, &down);
+    press(Qt::Key_Control);
+    EXPECT_EQ(m_edit.text(), QStringLiteral("Ctrl+"));
+    press(Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(m_edit.text(), QStringLiteral("Ctrl+A"));
+    QMouseEvent up(QEvent::MouseButtonRelease, QPointF(3, 3), QPointF(3, 3), Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(&m_edit, &up);
 }
 
 TEST_F(HotkeyEditTest, AutoRepeatReleaseKeepsModifiers)
