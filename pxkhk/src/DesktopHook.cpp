@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -100,6 +101,10 @@ private:
     // Reads what connection `c` has; true when it is finished (delivered or dropped).
     bool readConnection(Connection &c);
     void closeListener();
+
+    // Calls `call` with the sink, if there is one, on the hook thread.
+    template <typename F>
+    void deliver(F call);
 
     // XDesktop::Events, on the hook thread.
     void foregroundChanged(unsigned long window, int active) override;
@@ -308,12 +313,12 @@ bool DesktopHook::Impl::readConnection(Connection &c)
         case PeerFrame::Status::Invalid:
             return true;
         case PeerFrame::Status::Complete:
-            if (m_sink) {
+            deliver([&](HookSink &sink) {
                 if (kind == PeerFrame::Kind::ShowWindow)
-                    m_sink->onShowWindow();
+                    sink.onShowWindow();
                 else
-                    m_sink->onPeerMessage(message);
-            }
+                    sink.onPeerMessage(message);
+            });
             return true;
         case PeerFrame::Status::NeedMore:
             if (c.bytes.size() >= PeerFrame::kMaxFrameSize)
@@ -423,22 +428,35 @@ int DesktopHook::Impl::broadcast(PeerFrame::Kind kind, const PeerMessage &messag
     return reached;
 }
 
+template <typename F>
+void DesktopHook::Impl::deliver(F call)
+{
+    if (!m_sink)
+        return;
+    // An exception out of the receiver would end the hook thread and with it the process; the
+    // event is lost instead.
+    try {
+        call(*m_sink);
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "pxkhk: a hook callback failed: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "pxkhk: a hook callback failed\n");
+    }
+}
+
 void DesktopHook::Impl::foregroundChanged(unsigned long window, int active)
 {
-    if (m_sink)
-        m_sink->onForegroundChanged(window, active);
+    deliver([&](HookSink &sink) { sink.onForegroundChanged(window, active); });
 }
 
 void DesktopHook::Impl::modifierRowChanged(int row)
 {
-    if (m_sink)
-        m_sink->onModifierRow(row);
+    deliver([&](HookSink &sink) { sink.onModifierRow(row); });
 }
 
 void DesktopHook::Impl::hotkeyPressed(int id, std::uint32_t lParam)
 {
-    if (m_sink)
-        m_sink->onHotkey(id, lParam);
+    deliver([&](HookSink &sink) { sink.onHotkey(id, lParam); });
 }
 
 // ---- DesktopHook ----

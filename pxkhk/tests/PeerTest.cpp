@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <stdexcept>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -261,6 +263,26 @@ TEST_F(PxkhkPeers, SinkMayCallBackIntoTheHookFromItsCallback)
     ASSERT_EQ(sb.waitUntil([](const auto &r) { return !r.messages.empty(); }).messages.size(), 1u);
     EXPECT_EQ(countInside, 2);
     EXPECT_EQ(b->BroadcastMessage(kAdoptProfile, 0, 0), 1) << "a sink-less configurator still takes messages";
+}
+
+TEST_F(PxkhkPeers, ACallbackThatThrowsLosesItsMessageOnly)
+{
+    RecordingSink sb;
+    std::atomic<int> calls{0};
+    sb.setReentry([&] {
+        if (calls++ == 0)
+            throw std::runtime_error("receiver failed");
+    });
+    auto a = makeHook(), b = makeHook();
+    ASSERT_TRUE(b->Hook(&sb));
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(a->BroadcastMessage(kAdoptProfile, 1, 0), 1);
+    EXPECT_EQ(a->BroadcastMessage(kAdoptProfile, 2, 0), 1);
+    const auto r = sb.waitUntil([](const auto &r) { return !r.messages.empty(); });
+    const std::string printed = testing::internal::GetCapturedStderr();
+    ASSERT_EQ(r.messages.size(), 1u);
+    EXPECT_EQ(r.messages[0].wParam, 2);
+    EXPECT_NE(printed.find("receiver failed"), std::string::npos) << printed;
 }
 
 TEST_F(PxkhkPeers, UntrustedFoldersAreRefused)
