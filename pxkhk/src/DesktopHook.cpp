@@ -234,6 +234,8 @@ void DesktopHook::Impl::run()
             timeout = timeout < 0 ? left : std::min(timeout, left);
         }
 
+        if (m_wakeFd < 0 && (timeout < 0 || timeout > 50))
+            timeout = 50; // without a wake-up fd, requests are picked up by looking often
         if (::poll(fds.data(), fds.size(), timeout) < 0) {
             // EINTR, or a momentary shortage: look again rather than leave callers waiting.
             if (errno != EINTR)
@@ -247,14 +249,11 @@ void DesktopHook::Impl::run()
         if (withX && fds[1].revents && m_x.usable())
             m_x.dispatch(*this);
 
-        // Connections first (their indices are only valid before the list changes). The list is
-        // taken out while callbacks run, so a sink that unhooks does not pull it from under us.
-        std::vector<Connection> current = std::move(m_connections);
-        m_connections.clear();
+        // Connections first (their indices are only valid before the list changes).
         std::vector<Connection> kept;
         const auto now = Clock::now();
-        for (std::size_t i = 0; i < current.size(); ++i) {
-            Connection &c = current[i];
+        for (std::size_t i = 0; i < m_connections.size(); ++i) {
+            Connection &c = m_connections[i];
             bool finished = false;
             if (fds[firstConnection + i].revents)
                 finished = readConnection(c);
@@ -265,8 +264,7 @@ void DesktopHook::Impl::run()
             else
                 kept.push_back(std::move(c));
         }
-        for (Connection &c : kept)
-            m_connections.push_back(std::move(c));
+        m_connections = std::move(kept);
         if (m_listenFd >= 0 && listenIndex < firstConnection && fds[listenIndex].revents)
             acceptConnections();
     }
@@ -344,6 +342,10 @@ void DesktopHook::Impl::closeListener()
 
 bool DesktopHook::Impl::hook(HookSink *sink)
 {
+    if (std::this_thread::get_id() == m_thread.get_id()) {
+        std::fprintf(stderr, "pxkhk: Hook called from a hook callback; ignored\n");
+        return false;
+    }
     bool listening = false;
     call(
         [&] {
@@ -368,6 +370,10 @@ bool DesktopHook::Impl::hook(HookSink *sink)
 
 void DesktopHook::Impl::unhook()
 {
+    if (std::this_thread::get_id() == m_thread.get_id()) {
+        std::fprintf(stderr, "pxkhk: UnHook called from a hook callback; ignored\n");
+        return;
+    }
     call(
         [&] {
             m_sink = nullptr;

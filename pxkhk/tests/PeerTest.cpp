@@ -256,12 +256,20 @@ TEST_F(PxkhkPeers, SinkMayCallBackIntoTheHookFromItsCallback)
     RecordingSink sb;
     auto a = makeHook(), b = makeHook();
     int countInside = -1;
-    sb.setReentry([&] { countInside = b->GetConfiguratorsCount(); });
+    bool hookInside = true;
+    sb.setReentry([&] {
+        countInside = b->GetConfiguratorsCount();
+        testing::internal::CaptureStderr();
+        hookInside = b->Hook(&sb); // refused: it would wait for its own thread
+        b->UnHook();               // refused as well
+        testing::internal::GetCapturedStderr();
+    });
     ASSERT_TRUE(a->Hook(nullptr)); // hooked without a sink: counted, receives nothing
     ASSERT_TRUE(b->Hook(&sb));
     EXPECT_EQ(a->BroadcastMessage(kAdoptProfile, 0, 0), 1);
     ASSERT_EQ(sb.waitUntil([](const auto &r) { return !r.messages.empty(); }).messages.size(), 1u);
     EXPECT_EQ(countInside, 2);
+    EXPECT_FALSE(hookInside);
     EXPECT_EQ(b->BroadcastMessage(kAdoptProfile, 0, 0), 1) << "a sink-less configurator still takes messages";
 }
 

@@ -18,8 +18,9 @@
 // Threads: the object runs one hook thread of its own (started by the constructor, joined by the
 // destructor) that does all X and socket reading and calls the sink. Every public method may be
 // called from any thread ([any-thread]); Hook, UnHook and the destructor must not be called from
-// inside a sink callback. Methods that need the X connection hand their work to the hook thread
-// and wait for it at most Options::requestTimeout.
+// inside a sink callback (Hook and UnHook refuse there, with a line on stderr). Methods that need
+// the X connection hand their work to the hook thread and wait for it at most
+// Options::requestTimeout.
 #pragma once
 
 #include "HookSink.h"

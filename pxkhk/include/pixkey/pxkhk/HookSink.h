@@ -4,7 +4,7 @@
 // never on the caller of Hook. A receiver that owns state on another thread posts the values to
 // that thread (the host posts them to its main event loop). Callbacks must return promptly: while
 // one runs, no other desktop event or peer message is handled. A callback may call any DesktopHook
-// method except Hook, UnHook and the destructor.
+// method except Hook, UnHook (both refused there) and the destructor.
 //
 // Ownership: the sink belongs to the caller of Hook and must outlive the hooked period; after
 // UnHook returns no callback is running or will run.
