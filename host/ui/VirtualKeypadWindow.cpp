@@ -28,16 +28,17 @@ constexpr int kFullBrightness = 60;
 
 VirtualKeypadWindow::VirtualKeypadWindow(const QString &linkPath, QWidget *parent)
     : QWidget(parent)
-    , m_tempDir(QDir::tempPath() + QStringLiteral("/pixkey-virtual-keypad-XXXXXX"))
 {
     QString path = linkPath;
-    if (path.isEmpty() && m_tempDir.isValid())
-        path = m_tempDir.filePath(QStringLiteral("keypad"));
+    if (path.isEmpty()) {
+        m_tempDir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/pixkey-virtual-keypad-XXXXXX"));
+        if (m_tempDir->isValid())
+            path = m_tempDir->filePath(QStringLiteral("keypad"));
+    }
     m_emulator = std::make_unique<KeypadEmulator>(path.toStdString());
 
     setWindowTitle(QStringLiteral("Virtual Pixkey mini three"));
     setWindowIcon(UiPictures::windowIcon());
-    setMouseTracking(false);
     setAttribute(Qt::WA_OpaquePaintEvent);
     m_poll.setInterval(kPollIntervalMs);
     m_poll.setTimerType(Qt::CoarseTimer);
@@ -54,7 +55,7 @@ bool VirtualKeypadWindow::start(QString *error)
 {
     if (m_emulator->linkPath().empty()) {
         if (error)
-            *error = QStringLiteral("No temporary folder for the virtual keypad's link: %1").arg(m_tempDir.errorString());
+            *error = QStringLiteral("No temporary folder for the virtual keypad's link: %1").arg(m_tempDir ? m_tempDir->errorString() : QString());
         return false;
     }
     std::string message;

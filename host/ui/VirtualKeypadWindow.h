@@ -95,7 +95,7 @@ private:
     int faceRotation() const;
     void readFrames();
 
-    QTemporaryDir m_tempDir;
+    std::unique_ptr<QTemporaryDir> m_tempDir; // only when no link path was given
     std::unique_ptr<KeypadEmulator> m_emulator;
     QTimer m_poll;
     int m_orientation = 0;
