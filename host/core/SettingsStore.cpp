@@ -8,6 +8,8 @@
 #include <QStandardPaths>
 
 #include <cctype>
+#include <chrono>
+#include <thread>
 #include <cstdio>
 #include <limits>
 
@@ -313,6 +315,20 @@ void writeNode(QSettings &settings, const QString &group, const auto &node)
     }
 }
 
+// QSettings guards a file with "<file>.lock". A writer killed between creating that lock and
+// writing its process into it leaves an empty lock that nobody owns, which QSettings would wait out
+// for half a minute at the next save. A live writer fills its lock at once.
+void removeDeadEmptyLock(const QString &lockPath)
+{
+    QFileInfo lock(lockPath);
+    if (!lock.exists() || lock.size() != 0)
+        return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    lock.refresh();
+    if (lock.exists() && lock.size() == 0)
+        QFile::remove(lockPath);
+}
+
 } // namespace
 
 bool SettingsStore::sync()
@@ -322,6 +338,7 @@ bool SettingsStore::sync()
         if (!file->dirty)
             continue;
         QDir().mkpath(m_folder);
+        removeDeadEmptyLock(file->path + QStringLiteral(".lock"));
         QSettings settings(file->path, QSettings::IniFormat);
         // Written to a temporary beside the file and renamed over it; refused rather than written in
         // place when the folder does not allow that.

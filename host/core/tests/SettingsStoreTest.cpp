@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <poll.h>
 #include <sys/wait.h>
@@ -185,6 +186,23 @@ TEST(SettingsStore, OversizedFileIsMovedAsideUnread)
     EXPECT_EQ(QDir(t.folder()).entryList({QStringLiteral("PixkeyMini.ini.damaged-*")}, QDir::Files).size(), 1);
 }
 
+// A writer killed right after taking the file's lock leaves an empty lock file behind; the next
+// save must not wait it out (QSettings would, for half a minute).
+TEST(SettingsStore, EmptyLockOfAKilledWriterDoesNotHoldUpTheNextSave)
+{
+    TempStore t;
+    QDir().mkpath(t.folder());
+    QFile lock(t.basePath() + QStringLiteral(".lock"));
+    ASSERT_TRUE(lock.open(QIODevice::WriteOnly));
+    lock.close();
+    t.store->writeDword(SettingsStore::settingsKey(), QStringLiteral("Gamma"), 13);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(t.store->sync());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    t.reopen();
+    EXPECT_EQ(t.store->readDword(SettingsStore::settingsKey(), QStringLiteral("Gamma")), 13);
+}
+
 // The file is never written in place: a save writes a new file and renames it over the old one,
 // so the old inode (seen here through a hard link) keeps the previous content whole.
 TEST(SettingsStore, SaveReplacesTheFileInsteadOfWritingIntoIt)
@@ -222,10 +240,23 @@ TEST(SettingsStore, WriterKilledMidSaveLeavesAWholeFile)
     ASSERT_TRUE(t.store->sync());
     t.store.reset();
 
+    // Ends the writer on every way out of a round.
+    struct Writer {
+        pid_t pid = -1;
+        ~Writer()
+        {
+            if (pid > 0) {
+                kill(pid, SIGKILL);
+                waitpid(pid, nullptr, 0);
+            }
+        }
+    };
     for (int round = 0; round < 12; ++round) {
         int ready[2];
         ASSERT_EQ(pipe(ready), 0);
-        const pid_t child = fork();
+        Writer writer;
+        writer.pid = fork();
+        const pid_t child = writer.pid;
         ASSERT_GE(child, 0);
         if (child == 0) {
             close(ready[0]);
@@ -245,8 +276,8 @@ TEST(SettingsStore, WriterKilledMidSaveLeavesAWholeFile)
         ASSERT_EQ(poll(&pfd, 1, 30000), 1) << "the writer never finished its first save";
         usleep(1000 * (round * 7 % 40));
         kill(child, SIGKILL);
-        int status = 0;
-        waitpid(child, &status, 0);
+        waitpid(child, nullptr, 0);
+        writer.pid = -1;
         close(ready[0]);
 
         SettingsStore check(t.folder());
