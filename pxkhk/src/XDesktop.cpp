@@ -110,7 +110,7 @@ bool XDesktop::open(const std::string &name, std::string &error)
     m_activeAtom = XInternAtom(display, "_NET_ACTIVE_WINDOW", False);
     m_pidAtom = XInternAtom(display, "_NET_WM_PID", False);
 
-    XSelectInput(display, m_root, PropertyChangeMask | KeyPressMask);
+    XSelectInput(display, m_root, PropertyChangeMask);
     m_activeWindow = readActiveWindow();
 
     int event = 0, errorBase = 0;
@@ -347,6 +347,26 @@ void XDesktop::dispatch(Events &events)
     }
 }
 
+void XDesktop::trackModifierKey(unsigned keycode, bool down, Events &events)
+{
+    const auto it = m_modifierKeys.find(keycode);
+    if (it == m_modifierKeys.end())
+        return;
+    // A set: the same change seen twice (raw and core, or a repeating key) changes nothing.
+    if (down)
+        m_held.insert(keycode);
+    else
+        m_held.erase(keycode);
+    unsigned held = 0;
+    for (unsigned code : m_held)
+        held |= m_modifierKeys[code];
+    const int row = rowOfHeldModifiers(held);
+    if (row != m_row) {
+        m_row = row;
+        events.modifierRowChanged(row);
+    }
+}
+
 void XDesktop::handleEvent(XEvent &event, Events &events)
 {
     switch (event.type) {
@@ -364,6 +384,9 @@ void XDesktop::handleEvent(XEvent &event, Events &events)
         }
         return;
     case KeyPress: {
+        // While one of our grabs is active, the keys reach this connection as core events and
+        // the raw events are withheld, so both kinds keep the held modifiers up to date.
+        trackModifierKey(event.xkey.keycode, true, events);
         const unsigned significant = ShiftMask | ControlMask | Mod1Mask | Mod2Mask | Mod3Mask | Mod4Mask | Mod5Mask;
         const unsigned state = event.xkey.state & significant & ~m_numLockMask;
         for (const auto &[id, grab] : m_grabs) {
@@ -376,6 +399,9 @@ void XDesktop::handleEvent(XEvent &event, Events &events)
         }
         return;
     }
+    case KeyRelease:
+        trackModifierKey(event.xkey.keycode, false, events);
+        return;
     case MappingNotify:
         XRefreshKeyboardMapping(&event.xmapping);
         readKeyboardMapping();
@@ -385,21 +411,7 @@ void XDesktop::handleEvent(XEvent &event, Events &events)
             return;
         if (event.xcookie.evtype == XI_RawKeyPress || event.xcookie.evtype == XI_RawKeyRelease) {
             const auto *raw = static_cast<const XIRawEvent *>(event.xcookie.data);
-            const unsigned keycode = unsigned(raw->detail);
-            if (m_modifierKeys.count(keycode)) {
-                if (event.xcookie.evtype == XI_RawKeyPress)
-                    m_held.insert(keycode);
-                else
-                    m_held.erase(keycode);
-                unsigned held = 0;
-                for (unsigned code : m_held)
-                    held |= m_modifierKeys[code];
-                const int row = rowOfHeldModifiers(held);
-                if (row != m_row) {
-                    m_row = row;
-                    events.modifierRowChanged(row);
-                }
-            }
+            trackModifierKey(unsigned(raw->detail), event.xcookie.evtype == XI_RawKeyPress, events);
         }
         XFreeEventData(m_display, &event.xcookie);
         return;

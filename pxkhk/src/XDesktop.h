@@ -67,6 +67,8 @@ private:
 
     void readKeyboardMapping();
     void handleEvent(_XEvent &event, Events &events);
+    // A press or release of `keycode`; reports the row when it changes.
+    void trackModifierKey(unsigned keycode, bool down, Events &events);
     unsigned long readActiveWindow();
     // Bracket requests whose X errors matter: begin settles earlier requests and clears the
     // record, end makes a round trip; both false once the connection is lost (then no further

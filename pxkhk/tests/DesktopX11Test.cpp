@@ -196,9 +196,12 @@ TEST_F(PxkhkDesktop, SwitchHotkeyArrivesWhenTypedAndNotAfterUnregistering)
     tap(XK_k);
     key(XK_Alt_L, false);
     key(XK_Control_L, false);
-    auto r = sink.waitUntil([](const auto &r) { return !r.hotkeys.empty(); });
+    auto r = sink.waitUntil([](const auto &r) { return !r.hotkeys.empty() && r.rows.size() >= 4; });
     ASSERT_EQ(r.hotkeys.size(), 1u);
     EXPECT_EQ(r.hotkeys[0], std::make_pair(1, switchKey));
+    // The grab taken while the hotkey is down does not hide the modifier keys: Ctrl, Ctrl+Alt
+    // (row 0), Ctrl, none.
+    EXPECT_EQ(r.rows, (std::vector<int>{1, 0, 1, 0}));
 
     // With NumLock and CapsLock on, the same keys still reach it.
     tap(XK_Num_Lock);
@@ -274,6 +277,25 @@ TEST_F(PxkhkDesktop, ModifierRowsFollowTheHeldKeys)
     const std::vector<int> expected = {1, 0, 2, 0, 3, 4, 2, 0, 1, 5, 1, 0, 1, 0};
     const auto r = sink.waitUntil([&](const auto &r) { return r.rows.size() >= expected.size(); });
     EXPECT_EQ(r.rows, expected);
+}
+
+TEST_F(PxkhkDesktop, ModifierRowsStayRightWhenModifiersAreReleasedDuringTheHotkeyGrab)
+{
+    // While the hotkey's key is down the keyboard is grabbed for this layer and the server withholds
+    // raw events; releases in that time must still count.
+    ASSERT_TRUE(hook->RegisterHotkey(1, DesktopHook::Ctrl | DesktopHook::Alt, 'K'));
+    key(XK_Control_L, true); // 1
+    key(XK_Alt_L, true);     // Ctrl+Alt 0
+    key(XK_k, true);         // the grab starts
+    key(XK_Control_L, false); // Alt 3
+    key(XK_Alt_L, false);     // 0
+    key(XK_k, false);         // the grab ends
+    key(XK_Shift_L, true);    // 2
+    key(XK_Shift_L, false);   // 0
+    const std::vector<int> expected = {1, 0, 3, 0, 2, 0};
+    const auto r = sink.waitUntil([&](const auto &r) { return r.rows.size() >= expected.size(); });
+    EXPECT_EQ(r.rows, expected);
+    EXPECT_EQ(r.hotkeys.size(), 1u);
 }
 
 TEST_F(PxkhkDesktop, IdleTimeGrowsWithoutInputAndDropsAfterIt)
