@@ -298,6 +298,22 @@ TEST_F(PxkhkDesktop, ModifierRowsStayRightWhenModifiersAreReleasedDuringTheHotke
     EXPECT_EQ(r.hotkeys.size(), 1u);
 }
 
+TEST_F(PxkhkDesktop, AModifierReleasedUnderAnotherProgramsGrabIsNoticed)
+{
+    // A window manager's Alt+Tab, a game: another client grabs the keyboard and the server keeps
+    // the raw release from this layer; the row must not stay on Ctrl.
+    key(XK_Control_L, true);
+    ASSERT_EQ(sink.waitUntil([](const auto &r) { return !r.rows.empty(); }).rows, std::vector<int>{1});
+    ASSERT_EQ(XGrabKeyboard(input, DefaultRootWindow(input), False, GrabModeAsync, GrabModeAsync, CurrentTime),
+              GrabSuccess);
+    XSync(input, False);
+    key(XK_Control_L, false);
+    XUngrabKeyboard(input, CurrentTime);
+    XSync(input, False);
+    const auto r = sink.waitUntil([](const auto &r) { return r.rows.size() >= 2; });
+    EXPECT_EQ(r.rows, (std::vector<int>{1, 0}));
+}
+
 TEST_F(PxkhkDesktop, IdleTimeGrowsWithoutInputAndDropsAfterIt)
 {
     const auto start = hook->idleTime();
