@@ -28,7 +28,7 @@ QString slotKeyName(int key)
 } // namespace
 
 AppCore::AppCore(SettingsStore &store, PluginCatalogue::Folders folders, FaceSink &faces, KeypadOutput &keypad)
-    : catalogue(store, std::move(folders), faces), m_store(store), m_faces(faces), m_keypad(keypad)
+    : catalogue(store, std::move(folders), faces), m_store(store), m_keypad(keypad)
 {
     showMessage = [](const QString &text, const QString &caption) {
         std::fprintf(stderr, "%s: %s\n", qPrintable(caption), qPrintable(QString(text).replace(QLatin1Char('\n'), QLatin1Char(' '))));

@@ -53,7 +53,8 @@ public:
 
     // Told after `activate` made a layout active (the configurator follows it).
     std::function<void(LayoutConfig *)> layoutActivated;
-    // Shows a message the user must see: (text, caption). Default: one line on stderr.
+    // Shows a message the user must see: (text, caption); the configurator makes it a message box
+    // with the exclamation icon. Default: one line on stderr.
     std::function<void(const QString &text, const QString &caption)> showMessage;
 
     // --- loading and saving ---------------------------------------------------------------------
@@ -135,7 +136,6 @@ private:
     PluginInstance *instanceAt(const LayoutConfig &layout, int row, int key) const;
 
     SettingsStore &m_store;
-    FaceSink &m_faces;
     KeypadOutput &m_keypad;
 };
 
