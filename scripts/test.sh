@@ -17,6 +17,7 @@ if [ "${PIXKEY_SKIP_TSAN:-0}" != 1 ]; then
   tsan=${TSAN_BUILD_DIR:-build-tsan}
   cmake -S . -B "$tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPIXKEY_TSAN=ON >/dev/null
   cmake --build "$tsan" -j "$jobs" --target pixkey_tsan_tests
+  # Only the tests labelled "threaded" exist in this build.
   TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
-    ctest --test-dir "$tsan" --output-on-failure -j "$jobs" -L threaded
+    ctest --test-dir "$tsan" --output-on-failure -j "$jobs"
 fi
