@@ -1,0 +1,106 @@
+#pragma once
+
+#include "KeyDebouncer.h"
+
+#include <QTimer>
+
+#include <cstdint>
+#include <functional>
+
+namespace pixkey {
+
+class AppCore;
+class DesktopPort;
+class LayoutConfig;
+class LinkPort;
+class RuntimeWindow;
+
+// Decides, event by event, which layout is active and which modifier row the keys show: the switch
+// hotkey, automatic switching by the foreground application, the idle layout and the dark keypad
+// after inactivity, session lock and console changes, suspend and resume, device changes, modifier
+// rows, key presses (debounced) and the keypad connecting. It holds the switching state that the
+// core does not (`forcedIdle`, `layoutBeforeIdle`, `autoSwitchedWindow`); `idleActive` and
+// `illuminationOff` live in the core, whose `activate` refuses while either is set.
+//
+// Works on the core, desktop, link and window given to it, which must outlive it. Main thread only:
+// callbacks of the link and the hook reach it as posted events.
+class LayoutSwitcher {
+public:
+    using Clock = std::function<std::int64_t()>; // milliseconds, monotonic
+    // How the idle tick posts "modifier row 0" to the main window (queued, not handled at once).
+    using RowPoster = std::function<void(int row, int force)>;
+
+    static constexpr int kHotkeyId = 1;
+    static constexpr int kIdlePeriodMs = 1500;
+    static constexpr int kDeviceSettleMs = 2000;
+
+    LayoutSwitcher(AppCore &core, DesktopPort &desktop, LinkPort &link, RuntimeWindow &window,
+                   Clock clock, RowPoster postRow, int ownProcessId);
+
+    // --- switch hotkey ---------------------------------------------------------------------------
+    // Registers the stored hotkey when it has a key (start-up).
+    void registerHotkey();
+    // The settings changed the hotkey; `passOn` tells the other configurators as well.
+    void onHotkeyChanged(bool passOn);
+    // A registered hotkey was pressed (`lParam` key * 65536 + modifiers). Only the stored pair
+    // switches; `passOn` makes every other keypad switch too.
+    void onHotkey(bool passOn, std::uint32_t lParam);
+    void unregisterHotkey();
+    std::uint32_t hotkeyParameter() const;
+
+    // --- automatic switching -----------------------------------------------------------------
+    void onForegroundChanged(unsigned long window, bool active);
+    unsigned long autoSwitchedWindow() const { return m_autoSwitchedWindow; }
+
+    // --- inactivity ----------------------------------------------------------------------------
+    // One tick of the idle timer.
+    void onIdleTick();
+    // Session locked (counts as inactivity at once) or unlocked.
+    void onSessionLocked(bool locked);
+    bool forcedIdle() const { return m_forcedIdle; }
+    LayoutConfig *layoutBeforeIdle() const { return m_layoutBeforeIdle; }
+
+    // --- session, power, devices ---------------------------------------------------------------
+    // This session became the active one on its seat (the keypad is ours again) or stopped being
+    // it (the keypad is freed for the other session's configurator).
+    void onSessionActive(bool active);
+    // Before sleeping: the keys go dark (waiting until the keypad took it) and the link closes.
+    void onSuspend();
+    void onResume();
+    // A tty came or went: one search for the keypad once the changes settled for two seconds.
+    void onDeviceChange();
+    bool deviceSearchPending() const { return m_deviceTimer.isActive(); }
+    // The settle timer ran out (also called by tests).
+    void onDeviceTimer();
+
+    // --- rows, keys, connection -----------------------------------------------------------------
+    void onModifierRow(int row, bool force);
+    void onKeyPressed(int deviceKey);
+    void onConnectionChanged(bool connected);
+    // A configurator for another keypad started: use this keypad's own profile if none yet.
+    void onAdoptProfile();
+
+private:
+    void setForcedIdle(bool forced);
+    void enterIdle();
+    void leaveIdle();
+    void adopt(const QString &portName);
+    void updateTitle();
+
+    AppCore &m_core;
+    DesktopPort &m_desktop;
+    LinkPort &m_link;
+    RuntimeWindow &m_window;
+    Clock m_clock;
+    RowPoster m_postRow;
+    const int m_ownProcessId;
+    KeyDebouncer m_debouncer;
+    QTimer m_deviceTimer;
+
+    bool m_forcedIdle = false;
+    LayoutConfig *m_layoutBeforeIdle = nullptr; // checked against the core's layouts before use
+    unsigned long m_autoSwitchedWindow = 0;
+    bool m_returnPending = false; // idle ended while dark: return once the keys light up
+};
+
+} // namespace pixkey

@@ -1,0 +1,62 @@
+#include "TerminationSignals.h"
+
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace pixkey {
+
+namespace {
+int g_pipe[2] = {-1, -1};
+
+extern "C" void onTerminationSignal(int signal)
+{
+    const int saved = errno;
+    const unsigned char byte = static_cast<unsigned char>(signal);
+    [[maybe_unused]] const ssize_t written = ::write(g_pipe[1], &byte, 1);
+    errno = saved;
+}
+} // namespace
+
+TerminationSignals::TerminationSignals(std::function<void(int)> handler, QObject *parent)
+    : QObject(parent), m_handler(std::move(handler))
+{
+    if (g_pipe[0] >= 0 || ::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    struct sigaction action {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+    m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
+    QObject::connect(m_notifier, &QSocketNotifier::activated, this, [this] { readSignals(); });
+}
+
+TerminationSignals::~TerminationSignals()
+{
+    if (!m_notifier)
+        return;
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+    delete m_notifier;
+    ::close(g_pipe[0]);
+    ::close(g_pipe[1]);
+    g_pipe[0] = g_pipe[1] = -1;
+}
+
+void TerminationSignals::readSignals()
+{
+    unsigned char byte = 0;
+    while (::read(g_pipe[0], &byte, 1) == 1)
+        if (m_handler)
+            m_handler(byte);
+}
+
+} // namespace pixkey
