@@ -1,0 +1,302 @@
+#include "SettingsDialog.h"
+
+#include "AppCore.h"
+#include "HotkeyEdit.h"
+#include "ImagePicker.h"
+#include "KeypadOutput.h"
+#include "OledSettingsDialog.h"
+#include "UiPictures.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QVBoxLayout>
+
+namespace pixkey {
+
+namespace {
+
+std::vector<QPixmap> orientationPictures(qreal ratio)
+{
+    std::vector<QPixmap> pictures;
+    for (int i = 0; i < UiPictures::kOrientationPictures; ++i)
+        pictures.push_back(UiPictures::orientationPicture(i, ratio));
+    return pictures;
+}
+
+std::vector<QPixmap> brightnessPictures(qreal ratio)
+{
+    std::vector<QPixmap> pictures;
+    for (int i = 0; i < UiPictures::kBrightnessPictures; ++i)
+        pictures.push_back(UiPictures::brightnessPicture(i, ratio));
+    return pictures;
+}
+
+} // namespace
+
+SettingsDialog::SettingsDialog(AppCore &core, QWidget *parent) : QDialog(parent), m_core(core)
+{
+    setWindowTitle(tr("Pixkey mini three Settings"));
+    const qreal ratio = devicePixelRatioF();
+
+    auto *keypadBox = new QGroupBox(tr("Keypad"), this);
+    auto *keypadGrid = new QGridLayout(keypadBox);
+    m_orientation = new ImagePicker(orientationPictures(ratio), QSize(72, 72), keypadBox);
+    m_brightness = new ImagePicker(brightnessPictures(ratio), QSize(34, 34), keypadBox);
+    keypadGrid->addWidget(new QLabel(tr("Orientation:"), keypadBox), 0, 0, Qt::AlignLeft | Qt::AlignVCenter);
+    keypadGrid->addWidget(m_orientation, 0, 1, Qt::AlignLeft);
+    keypadGrid->addWidget(new QLabel(tr("Brightness:"), keypadBox), 1, 0, Qt::AlignLeft | Qt::AlignVCenter);
+    keypadGrid->addWidget(m_brightness, 1, 1, Qt::AlignLeft);
+    m_oledButton = new QPushButton(tr("OLED Settings"), keypadBox);
+    keypadGrid->addWidget(m_oledButton, 1, 2, Qt::AlignRight | Qt::AlignVCenter);
+    keypadGrid->setColumnStretch(2, 1);
+
+    auto *switchBox = new QGroupBox(tr("Layouts"), this);
+    auto *switchGrid = new QVBoxLayout(switchBox);
+    m_hotkey = new HotkeyEdit(switchBox);
+    auto *hotkeyRow = new QHBoxLayout;
+    hotkeyRow->addWidget(new QLabel(tr("Switch layouts with:"), switchBox));
+    hotkeyRow->addWidget(m_hotkey, 1);
+    switchGrid->addLayout(hotkeyRow);
+    switchGrid->addSpacing(6);
+    switchGrid->addWidget(new QLabel(tr("Switch to idle layout when computer is not used for:"), switchBox));
+    switchGrid->addWidget(makeTimeSlider(m_idle, m_idleText));
+    switchGrid->addSpacing(6);
+    switchGrid->addWidget(new QLabel(tr("Turn illumination off when computer is not used for:"), switchBox));
+    switchGrid->addWidget(makeTimeSlider(m_illumination, m_illuminationText));
+
+    // Kept for its state only: the notification-area icon is switched elsewhere.
+    m_trayIcon = new QCheckBox(tr("Display icon in notification area"), this);
+    m_trayIcon->setVisible(false);
+
+    auto *buttons = new QDialogButtonBox(this);
+    QPushButton *defaults = buttons->addButton(tr("Default Settings"), QDialogButtonBox::ResetRole);
+    m_ok = buttons->addButton(QDialogButtonBox::Ok);
+    buttons->addButton(QDialogButtonBox::Cancel);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(keypadBox);
+    layout->addWidget(switchBox);
+    layout->addWidget(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    connect(m_orientation, &ImagePicker::positionChanged, this, [this](int p) { setOrientation(orientationOf(p)); });
+    connect(m_brightness, &ImagePicker::positionChanged, this, &SettingsDialog::setBrightness);
+    connect(m_hotkey, &HotkeyEdit::hotkeyChanged, this, [this] {
+        if (m_hotkey->modifiers() == 0)
+            m_hotkey->setHotkey(0, 0);
+    });
+    connect(m_idle, &QSlider::valueChanged, this, &SettingsDialog::setIdle);
+    connect(m_illumination, &QSlider::valueChanged, this, &SettingsDialog::setIllumination);
+    connect(m_oledButton, &QPushButton::clicked, this, [this] {
+        if (m_runOled) {
+            m_runOled();
+            return;
+        }
+        OledSettingsDialog dialog(m_core, this);
+        dialog.exec();
+    });
+    connect(m_trayIcon, &QCheckBox::toggled, this, [this](bool on) {
+        m_core.settings.setValue(Settings::TrayIcon, on ? 1 : 0);
+        Q_EMIT trayIconChanged();
+    });
+    connect(defaults, &QPushButton::clicked, this, [this] { applyToControls(defaultRecord()); });
+    connect(buttons, &QDialogButtonBox::accepted, this, &SettingsDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &SettingsDialog::reject);
+
+    m_snapshot = m_core.settings.values();
+    applyToControls(m_snapshot);
+}
+
+QWidget *SettingsDialog::makeTimeSlider(QSlider *&slider, QLineEdit *&text)
+{
+    auto *box = new QWidget(this);
+    auto *grid = new QGridLayout(box);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setHorizontalSpacing(8);
+    grid->setVerticalSpacing(0);
+    slider = new QSlider(Qt::Horizontal, box);
+    slider->setRange(0, 100);
+    slider->setTickInterval(10);
+    slider->setPageStep(10);
+    slider->setSingleStep(1);
+    slider->setTickPosition(QSlider::TicksBelow);
+    slider->setMinimumWidth(300);
+    text = new QLineEdit(box);
+    text->setReadOnly(true);
+    text->setFixedWidth(text->fontMetrics().horizontalAdvance(QStringLiteral("10:30 min")) + 12);
+    text->setAlignment(Qt::AlignCenter);
+    // The box keeps its place while hidden, so the dialog does not jump during a drag.
+    QSizePolicy keep = text->sizePolicy();
+    keep.setRetainSizeWhenHidden(true);
+    text->setSizePolicy(keep);
+    text->hide();
+    grid->addWidget(slider, 0, 0);
+    grid->addWidget(text, 0, 1);
+
+    // Labels under the ticks 0, 20, 40, 60, 80 and 100.
+    auto *labels = new QWidget(box);
+    auto *row = new QHBoxLayout(labels);
+    row->setContentsMargins(0, 0, 0, 0);
+    const QStringList texts = {QStringLiteral("1 min"), QStringLiteral("5 min"), QStringLiteral("15 min"),
+                               QStringLiteral("30 min"), QStringLiteral("1 hr"), QString(QChar(0x221E))};
+    for (int i = 0; i < texts.size(); ++i) {
+        auto *label = new QLabel(texts[i], labels);
+        QFont small = label->font();
+        small.setPointSizeF(small.pointSizeF() * 0.85);
+        if (i == texts.size() - 1)
+            small.setPointSizeF(small.pointSizeF() * 1.5);
+        label->setFont(small);
+        label->setAlignment(i == 0 ? Qt::AlignLeft : i == texts.size() - 1 ? Qt::AlignRight : Qt::AlignHCenter);
+        row->addWidget(label, 1);
+    }
+    grid->addWidget(labels, 1, 0);
+
+    QSlider *s = slider;
+    QLineEdit *t = text;
+    connect(s, &QSlider::sliderPressed, t, [s, t] {
+        t->setText(Settings::sliderText(s->value()));
+        t->show();
+    });
+    connect(s, &QSlider::valueChanged, t, [t](int value) { t->setText(Settings::sliderText(value)); });
+    connect(s, &QSlider::sliderReleased, this, [this, s, t] {
+        // The value is taken again when the slider lets the mouse go.
+        if (s == m_idle)
+            setIdle(s->value());
+        else
+            setIllumination(s->value());
+        t->hide();
+    });
+    return box;
+}
+
+void SettingsDialog::setOrientation(int orientation)
+{
+    if (m_core.settings.value(Settings::Orientation) == orientation)
+        return;
+    m_core.settings.setValue(Settings::Orientation, orientation);
+    m_core.keypad().holdDisplayUntilAllSent();
+    m_core.sendAllFaces();
+    Q_EMIT orientationChanged();
+}
+
+void SettingsDialog::setBrightness(int level)
+{
+    m_core.settings.setValue(Settings::Brightness, level);
+    m_core.applyBrightness();
+}
+
+void SettingsDialog::setIdle(int position)
+{
+    m_core.settings.setValue(Settings::ScreensaverOn, position);
+    if (position > m_core.settings.value(Settings::IlluminationOff)) {
+        m_core.settings.setValue(Settings::IlluminationOff, position);
+        const QSignalBlocker block(m_illumination);
+        m_illumination->setValue(position);
+        m_illuminationText->setText(Settings::sliderText(position));
+    }
+}
+
+void SettingsDialog::setIllumination(int position)
+{
+    m_core.settings.setValue(Settings::IlluminationOff, position);
+    if (position < m_core.settings.value(Settings::ScreensaverOn)) {
+        m_core.settings.setValue(Settings::ScreensaverOn, position);
+        const QSignalBlocker block(m_idle);
+        m_idle->setValue(position);
+        m_idleText->setText(Settings::sliderText(position));
+    }
+}
+
+void SettingsDialog::loadHotkey(int modifiers, int key)
+{
+    m_hotkey->setHotkey(std::uint16_t(modifiers), std::uint16_t(key));
+    if (m_hotkey->modifiers() == 0)
+        m_hotkey->setHotkey(0, 0);
+}
+
+SettingsDialog::Record SettingsDialog::defaultRecord() const
+{
+    Record record = Settings::kDefaults;
+    for (Settings::Index kept : {Settings::AutoSwitch, Settings::SizeX, Settings::SizeY})
+        record[kept] = m_core.settings.value(kept);
+    return record;
+}
+
+void SettingsDialog::applyToControls(const Record &record)
+{
+    Settings &s = m_core.settings;
+    setOrientation(record[Settings::Orientation]);
+    m_orientation->setPosition(pickerPosition(s.value(Settings::Orientation)));
+    if (s.value(Settings::Brightness) != record[Settings::Brightness])
+        setBrightness(record[Settings::Brightness]);
+    m_brightness->setPosition(s.value(Settings::Brightness));
+
+    s.setValue(Settings::IlluminationOff, record[Settings::IlluminationOff]);
+    s.setValue(Settings::ScreensaverOn, record[Settings::ScreensaverOn]);
+    {
+        const QSignalBlocker blockIdle(m_idle);
+        const QSignalBlocker blockIllumination(m_illumination);
+        m_idle->setValue(record[Settings::ScreensaverOn]);
+        m_idleText->setText(Settings::sliderText(record[Settings::ScreensaverOn]));
+        m_illumination->setValue(record[Settings::IlluminationOff]);
+        m_illuminationText->setText(Settings::sliderText(record[Settings::IlluminationOff]));
+    }
+
+    s.setValue(Settings::SwitchLayoutModifier, record[Settings::SwitchLayoutModifier]);
+    s.setValue(Settings::SwitchLayoutHotkey, record[Settings::SwitchLayoutHotkey]);
+    loadHotkey(record[Settings::SwitchLayoutModifier], record[Settings::SwitchLayoutHotkey]);
+
+    const bool gammaDiffers = s.value(Settings::Gamma) != record[Settings::Gamma];
+    const bool whiteDiffers = s.value(Settings::WhiteBalance) != record[Settings::WhiteBalance];
+    if (gammaDiffers) {
+        s.setValue(Settings::Gamma, record[Settings::Gamma]);
+        m_core.keypad().setGamma(s.gamma());
+        m_core.keypad().requestRefresh();
+    }
+    if (whiteDiffers) {
+        s.setValue(Settings::WhiteBalance, record[Settings::WhiteBalance]);
+        m_core.keypad().setWhiteBalance(s.value(Settings::WhiteBalance));
+        m_core.keypad().requestRefresh();
+    }
+
+    {
+        const QSignalBlocker block(m_trayIcon);
+        m_trayIcon->setChecked(record[Settings::TrayIcon] == 1);
+    }
+    s.setValue(Settings::TrayIcon, m_trayIcon->isChecked() ? 1 : 0);
+    Q_EMIT trayIconChanged();
+}
+
+void SettingsDialog::showSettings()
+{
+    m_snapshot = m_core.settings.values();
+    applyToControls(m_snapshot);
+    show();
+    raise();
+    activateWindow();
+}
+
+void SettingsDialog::accept()
+{
+    m_core.settings.setValue(Settings::SwitchLayoutHotkey, m_hotkey->key());
+    m_core.settings.setValue(Settings::SwitchLayoutModifier, m_hotkey->modifiers());
+    Q_EMIT hotkeyChanged();
+    hide();
+    m_core.saveSettings(QString());
+}
+
+void SettingsDialog::reject()
+{
+    hide();
+    applyToControls(m_snapshot);
+    m_ok->setFocus();
+}
+
+} // namespace pixkey

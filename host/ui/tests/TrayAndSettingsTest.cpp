@@ -1,0 +1,234 @@
+// The tray menu, the settings dialog and the OLED dialog on a real application core: what the
+// menu offers, and what every control does to the record and the keypad, Cancel included.
+
+#include "ConfiguratorFixture.h"
+
+#include "CConfigComboBox.h"
+#include "HotkeyEdit.h"
+#include "ImagePicker.h"
+#include "KeyPreview.h"
+#include "OledSettingsDialog.h"
+#include "SettingsDialog.h"
+#include "TrayIcon.h"
+
+#include <QLineEdit>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QTest>
+
+namespace pixkey::test {
+namespace {
+
+using TrayTest = ConfiguratorFixture;
+using SettingsDialogTest = ConfiguratorFixture;
+
+QStringList menuTexts(QMenu &menu)
+{
+    QStringList texts;
+    for (QAction *a : menu.actions())
+        texts << (a->isSeparator() ? QStringLiteral("-") : a->text() + (a->isChecked() ? QStringLiteral(" [x]") : QString()));
+    return texts;
+}
+
+TEST_F(TrayTest, MenuListsManualLayoutsInOrderWithTheActiveOneChecked)
+{
+    window->addLayoutFromChoice({QString(), QString(), QStringLiteral("zoo")});
+    window->addLayoutFromChoice({QString(), QString(), QString(31, QLatin1Char('L'))});
+    window->addLayoutFromChoice({QStringLiteral("Editor"), QStringLiteral("/usr/bin/editor"), QString()});
+    window->addLayoutFromChoice({QString(), QString(), QStringLiteral("Apple")});
+    core->select(-1);
+    auto menu = window->tray().buildMenu();
+    EXPECT_EQ(menuTexts(*menu), (QStringList{QStringLiteral("Global [x]"), QStringLiteral("Idle"), QStringLiteral("Apple"),
+                                             QString(30, QLatin1Char('L')) + QStringLiteral("..."), QStringLiteral("zoo"),
+                                             QStringLiteral("-"), QStringLiteral("Auto switch [x]"), QStringLiteral("-"),
+                                             QStringLiteral("Configure..."), QStringLiteral("Exit")}));
+    EXPECT_EQ(menu->defaultAction()->text(), QStringLiteral("Configure..."));
+
+    menu->actions().at(4)->trigger();
+    EXPECT_EQ(core->activeLayout->name(), QStringLiteral("zoo"));
+    EXPECT_EQ(window->layoutsBox().currentText(), QStringLiteral("zoo"));
+
+    window->show();
+    EXPECT_FALSE(window->tray().buildMenu()->actions().at(8)->isEnabled());
+    window->hide();
+    EXPECT_TRUE(window->tray().buildMenu()->actions().at(8)->isEnabled());
+}
+
+TEST_F(TrayTest, AutoSwitchTogglesAndIsStored)
+{
+    core->settings.setValue(Settings::AutoSwitch, 7); // a stored value outside 0..1
+    auto menu = window->tray().buildMenu();
+    QAction *autoSwitch = menu->actions().at(3);
+    ASSERT_EQ(autoSwitch->text(), QStringLiteral("Auto switch"));
+    EXPECT_FALSE(autoSwitch->isChecked());
+    autoSwitch->trigger();
+    EXPECT_EQ(core->settings.value(Settings::AutoSwitch), 1);
+    window->tray().buildMenu()->actions().at(3)->trigger();
+    EXPECT_EQ(core->settings.value(Settings::AutoSwitch), 0);
+    restart();
+    EXPECT_EQ(core->settings.value(Settings::AutoSwitch), 0);
+}
+
+TEST_F(TrayTest, ExitAndConfigureReachTheWindow)
+{
+    QSignalSpy exits(window.get(), &ConfiguratorWindow::exitRequested);
+    auto menu = window->tray().buildMenu();
+    menu->actions().last()->trigger();
+    EXPECT_EQ(exits.count(), 1);
+    menu->actions().at(menu->actions().size() - 2)->trigger();
+    EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(TrayTest, WithoutANotificationAreaTheTrayGivesUpAfterItsRetries)
+{
+    TrayIcon tray(*core);
+    int probes = 0;
+    tray.setAvailabilityProbe([&] { ++probes; return false; });
+    QSignalSpy unavailable(&tray, &TrayIcon::unavailable);
+    for (int i = 0; i < TrayIcon::kRetries; ++i)
+        tray.update();
+    EXPECT_EQ(unavailable.count(), 1);
+    EXPECT_TRUE(tray.gaveUp());
+    EXPECT_FALSE(tray.isShown());
+    // Switched off: no attempt at all.
+    core->settings.setValue(Settings::TrayIcon, 0);
+    const int before = probes;
+    tray.update();
+    EXPECT_EQ(probes, before);
+}
+
+TEST_F(SettingsDialogTest, CancelPutsOrientationGammaAndBrightnessBackOnTheKeypad)
+{
+    SettingsDialog &dialog = window->settingsDialog();
+    dialog.showSettings();
+    keypad.calls.clear();
+    // Picker position 2 is orientation 3.
+    dialog.orientationPicker().setFocus();
+    QTest::keyClick(&dialog.orientationPicker(), Qt::Key_Right);
+    QTest::keyClick(&dialog.orientationPicker(), Qt::Key_Right);
+    EXPECT_EQ(core->settings.value(Settings::Orientation), 3);
+    EXPECT_EQ(window->keyPreview().orientation(), 3);
+    EXPECT_TRUE(keypad.saw("hold"));
+    QTest::keyClick(&dialog.brightnessPicker(), Qt::Key_Right); // wraps from 2 to 0
+    EXPECT_EQ(core->settings.value(Settings::Brightness), 0);
+    EXPECT_TRUE(keypad.saw("brightness 20"));
+
+    OledSettingsDialog oled(*core);
+    oled.gammaBox().setText(QStringLiteral("1.23"));
+    oled.commitGammaText();
+    EXPECT_EQ(core->settings.value(Settings::Gamma), 24);
+    EXPECT_EQ(oled.gammaSlider().value(), 24);
+    EXPECT_EQ(oled.gammaBox().text(), QStringLiteral("1.20"));
+    EXPECT_TRUE(keypad.saw("gamma 120"));
+    oled.accept();
+
+    keypad.calls.clear();
+    dialog.reject();
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(core->settings.value(Settings::Orientation), 0);
+    EXPECT_EQ(core->settings.value(Settings::Gamma), 13);
+    EXPECT_EQ(core->settings.value(Settings::Brightness), 2);
+    EXPECT_TRUE(keypad.saw("gamma 65"));
+    EXPECT_TRUE(keypad.saw("brightness 60"));
+    EXPECT_TRUE(keypad.saw("refresh"));
+    EXPECT_EQ(window->keyPreview().orientation(), 0);
+    // Nothing reached the store.
+    restart();
+    EXPECT_EQ(core->settings.value(Settings::Gamma), 13);
+}
+
+TEST_F(SettingsDialogTest, TimeSlidersStayOrdered)
+{
+    SettingsDialog &dialog = window->settingsDialog();
+    dialog.showSettings();
+    dialog.idleSlider().setValue(100);
+    EXPECT_EQ(core->settings.value(Settings::ScreensaverOn), 100);
+    EXPECT_EQ(core->settings.value(Settings::IlluminationOff), 100);
+    EXPECT_EQ(dialog.illuminationSlider().value(), 100);
+    dialog.illuminationSlider().setValue(0);
+    EXPECT_EQ(core->settings.value(Settings::ScreensaverOn), 0);
+    EXPECT_EQ(dialog.idleSlider().value(), 0);
+    dialog.illuminationSlider().setValue(81);
+    EXPECT_EQ(dialog.illuminationText().text(), QStringLiteral("1:30"));
+    EXPECT_EQ(core->settings.value(Settings::ScreensaverOn), 0);
+}
+
+TEST_F(SettingsDialogTest, OkStoresEverythingAndAsksForTheHotkeyAgain)
+{
+    QSignalSpy hotkey(window.get(), &ConfiguratorWindow::hotkeyChanged);
+    SettingsDialog &dialog = window->settingsDialog();
+    dialog.showSettings();
+    EXPECT_EQ(dialog.hotkeyEdit().text(), QStringLiteral("Win+Space"));
+    dialog.hotkeyEdit().setFocus();
+    QTest::keyClick(&dialog.hotkeyEdit(), Qt::Key_F5, Qt::ControlModifier);
+    EXPECT_EQ(dialog.hotkeyEdit().text(), QStringLiteral("Ctrl+F5"));
+    dialog.idleSlider().setValue(50);
+    dialog.accept();
+    EXPECT_EQ(hotkey.count(), 1);
+    EXPECT_FALSE(dialog.isVisible());
+    restart();
+    EXPECT_EQ(core->settings.value(Settings::SwitchLayoutModifier), 2);
+    EXPECT_EQ(core->settings.value(Settings::SwitchLayoutHotkey), 0x74);
+    EXPECT_EQ(core->settings.value(Settings::ScreensaverOn), 50);
+}
+
+TEST_F(SettingsDialogTest, AHotkeyWithoutModifierIsCleared)
+{
+    SettingsDialog &dialog = window->settingsDialog();
+    core->settings.setValue(Settings::SwitchLayoutModifier, 0);
+    dialog.showSettings();
+    EXPECT_EQ(dialog.hotkeyEdit().key(), 0);
+    EXPECT_EQ(dialog.hotkeyEdit().text(), QString());
+    dialog.hotkeyEdit().setFocus();
+    QTest::keyClick(&dialog.hotkeyEdit(), Qt::Key_A);
+    EXPECT_EQ(dialog.hotkeyEdit().key(), 0);
+}
+
+TEST_F(SettingsDialogTest, DefaultSettingsKeepAutoSwitchAndWindowSize)
+{
+    core->settings.setValue(Settings::AutoSwitch, 0);
+    core->settings.setValue(Settings::SizeX, 800);
+    core->settings.setValue(Settings::Gamma, 30);
+    SettingsDialog &dialog = window->settingsDialog();
+    dialog.showSettings();
+    dialog.applyToControls(dialog.defaultRecord());
+    EXPECT_EQ(core->settings.value(Settings::Gamma), 13);
+    EXPECT_EQ(core->settings.value(Settings::AutoSwitch), 0);
+    EXPECT_EQ(core->settings.value(Settings::SizeX), 800);
+}
+
+TEST(OledSettingsParsing, TypedValues)
+{
+    EXPECT_EQ(OledSettingsDialog::parseGamma(QStringLiteral("1.23")), 24);
+    EXPECT_EQ(OledSettingsDialog::parseGamma(QStringLiteral("0.35")), 7);
+    EXPECT_EQ(OledSettingsDialog::parseGamma(QStringLiteral("3")), 60); // kept beyond the slider
+    EXPECT_EQ(OledSettingsDialog::parseGamma(QStringLiteral("abc")), std::nullopt);
+    EXPECT_EQ(OledSettingsDialog::parseGamma(QStringLiteral("-1")), std::nullopt);
+    EXPECT_EQ(OledSettingsDialog::parseGamma(QStringLiteral("1e300")), std::nullopt);
+    EXPECT_EQ(OledSettingsDialog::parseWhiteBalance(QStringLiteral("7000")), 7000);
+    EXPECT_EQ(OledSettingsDialog::parseWhiteBalance(QStringLiteral("70.5")), std::nullopt);
+    EXPECT_EQ(OledSettingsDialog::parseWhiteBalance(QStringLiteral("0")), std::nullopt);
+}
+
+TEST_F(SettingsDialogTest, OledCancelRestoresAndBadTextIsRefused)
+{
+    OledSettingsDialog oled(*core);
+    oled.whiteBox().setText(QStringLiteral("nonsense"));
+    oled.commitWhiteText();
+    EXPECT_EQ(oled.whiteBox().text(), QStringLiteral("8500"));
+    EXPECT_EQ(core->settings.value(Settings::WhiteBalance), 8500);
+    oled.whiteSlider().setValue(12000);
+    EXPECT_EQ(oled.whiteBox().text(), QStringLiteral("12000"));
+    EXPECT_TRUE(keypad.saw("white 12000"));
+    oled.restoreDefaults();
+    oled.whiteSlider().setValue(6000);
+    keypad.calls.clear();
+    oled.reject();
+    EXPECT_EQ(core->settings.value(Settings::WhiteBalance), 8500);
+    EXPECT_TRUE(keypad.saw("white 8500"));
+    EXPECT_FALSE(keypad.saw("gamma 65")); // unchanged, not sent
+}
+
+} // namespace
+} // namespace pixkey::test
