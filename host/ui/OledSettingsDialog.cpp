@@ -2,6 +2,7 @@
 
 #include "AppCore.h"
 #include "KeypadOutput.h"
+#include "SliderTickLabels.h"
 
 #include <QDialogButtonBox>
 #include <QGridLayout>
@@ -18,22 +19,6 @@
 namespace pixkey {
 
 namespace {
-
-QWidget *tickLabels(const QStringList &texts, QWidget *parent)
-{
-    auto *labels = new QWidget(parent);
-    auto *row = new QHBoxLayout(labels);
-    row->setContentsMargins(0, 0, 0, 0);
-    for (int i = 0; i < texts.size(); ++i) {
-        auto *label = new QLabel(texts[i], labels);
-        QFont small = label->font();
-        small.setPointSizeF(small.pointSizeF() * 0.85);
-        label->setFont(small);
-        label->setAlignment(i == 0 ? Qt::AlignLeft : i == texts.size() - 1 ? Qt::AlignRight : Qt::AlignHCenter);
-        row->addWidget(label, 1);
-    }
-    return labels;
-}
 
 QSlider *makeSlider(int low, int high, int step, QWidget *parent)
 {
@@ -66,14 +51,20 @@ OledSettingsDialog::OledSettingsDialog(AppCore &core, QWidget *parent)
     grid->addWidget(new QLabel(tr("White balance:"), box), 0, 0, Qt::AlignLeft | Qt::AlignTop);
     grid->addWidget(m_white, 0, 1);
     grid->addWidget(m_whiteText, 0, 2, Qt::AlignTop);
-    grid->addWidget(tickLabels({QStringLiteral("6000"), QStringLiteral("8000"), QStringLiteral("10000"),
-                                QStringLiteral("12000"), QStringLiteral("14000"), QStringLiteral("K")}, box), 1, 1);
+    grid->addWidget(new SliderTickLabels(m_white, {{6000, QStringLiteral("6000")}, {8000, QStringLiteral("8000")},
+                                                   {10000, QStringLiteral("10000")}, {12000, QStringLiteral("12000")},
+                                                   {14000, QStringLiteral("14000")}, {16000, QStringLiteral("K")}},
+                                         false, box),
+                    1, 1);
     grid->setRowMinimumHeight(2, 10);
     grid->addWidget(new QLabel(tr("Gamma:"), box), 3, 0, Qt::AlignLeft | Qt::AlignTop);
     grid->addWidget(m_gamma, 3, 1);
     grid->addWidget(m_gammaText, 3, 2, Qt::AlignTop);
-    grid->addWidget(tickLabels({QStringLiteral("0"), QStringLiteral("0.5"), QStringLiteral("1"),
-                                QStringLiteral("1.5"), QStringLiteral("2")}, box), 4, 1);
+    grid->addWidget(new SliderTickLabels(m_gamma, {{0, QStringLiteral("0")}, {10, QStringLiteral("0.5")},
+                                                   {20, QStringLiteral("1")}, {30, QStringLiteral("1.5")},
+                                                   {40, QStringLiteral("2")}},
+                                         false, box),
+                    4, 1);
 
     auto *buttons = new QDialogButtonBox(this);
     QPushButton *defaults = buttons->addButton(tr("Default Settings"), QDialogButtonBox::ResetRole);

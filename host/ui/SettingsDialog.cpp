@@ -1,5 +1,7 @@
 #include "SettingsDialog.h"
 
+#include "SliderTickLabels.h"
+
 #include "AppCore.h"
 #include "HotkeyEdit.h"
 #include "ImagePicker.h"
@@ -141,21 +143,10 @@ QWidget *SettingsDialog::makeTimeSlider(QSlider *&slider, QLineEdit *&text)
     grid->addWidget(text, 0, 1);
 
     // Labels under the ticks 0, 20, 40, 60, 80 and 100.
-    auto *labels = new QWidget(box);
-    auto *row = new QHBoxLayout(labels);
-    row->setContentsMargins(0, 0, 0, 0);
-    const QStringList texts = {QStringLiteral("1 min"), QStringLiteral("5 min"), QStringLiteral("15 min"),
-                               QStringLiteral("30 min"), QStringLiteral("1 hr"), QString(QChar(0x221E))};
-    for (int i = 0; i < texts.size(); ++i) {
-        auto *label = new QLabel(texts[i], labels);
-        QFont small = label->font();
-        small.setPointSizeF(small.pointSizeF() * 0.85);
-        if (i == texts.size() - 1)
-            small.setPointSizeF(small.pointSizeF() * 1.5);
-        label->setFont(small);
-        label->setAlignment(i == 0 ? Qt::AlignLeft : i == texts.size() - 1 ? Qt::AlignRight : Qt::AlignHCenter);
-        row->addWidget(label, 1);
-    }
+    auto *labels = new SliderTickLabels(slider, {{0, QStringLiteral("1 min")}, {20, QStringLiteral("5 min")},
+                                                 {40, QStringLiteral("15 min")}, {60, QStringLiteral("30 min")},
+                                                 {80, QStringLiteral("1 hr")}, {100, QString(QChar(0x221E))}},
+                                        true, box);
     grid->addWidget(labels, 1, 0);
 
     QSlider *s = slider;
