@@ -7,6 +7,7 @@
 // --virtual-keypad  run a keypad on the screen in this process and drive it over the wire protocol
 // --seed-demo       when the "Global" layout is empty, put three Vegas reels on its keys
 #include "AppCore.h"
+#include "ConfiguratorWindowAdapter.h"
 #include "MainThreadEvent.h"
 #include "Runtime.h"
 #include "TerminationSignals.h"
@@ -40,9 +41,14 @@ int main(int argc, char **argv)
         keypad->show();
     }
 
+    pixkey::Runtime *self = nullptr;
     pixkey::Runtime::Options options;
     options.arguments = arguments;
+    options.window = [&self](pixkey::AppCore &core) -> std::unique_ptr<pixkey::RuntimeWindow> {
+        return std::make_unique<pixkey::ConfiguratorWindowAdapter>(core, *self);
+    };
     pixkey::Runtime runtime(std::move(options));
+    self = &runtime;
     pixkey::TerminationSignals signals([&runtime](int) {
         runtime.post(new pixkey::MainThreadEvent(pixkey::PrivateMessage::Exit));
     });

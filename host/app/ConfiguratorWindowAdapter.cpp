@@ -1,0 +1,72 @@
+#include "ConfiguratorWindowAdapter.h"
+
+#include "AppCore.h"
+#include "CPxkPluginListView.h"
+#include "ConfiguratorWindow.h"
+#include "KeyPreview.h"
+#include "MainThreadEvent.h"
+#include "Runtime.h"
+#include "SettingsDialog.h"
+
+#include <QApplication>
+
+namespace pixkey {
+
+ConfiguratorWindowAdapter::ConfiguratorWindowAdapter(AppCore &core, Runtime &runtime)
+    : m_core(core), m_window(std::make_unique<ConfiguratorWindow>(core))
+{
+    Runtime *target = &runtime;
+    QObject::connect(m_window.get(), &ConfiguratorWindow::hotkeyChanged, m_window.get(),
+                     [target] { target->post(new MainThreadEvent(PrivateMessage::HotkeyChanged, 1, 0)); });
+    QObject::connect(m_window.get(), &ConfiguratorWindow::exitRequested, m_window.get(),
+                     [target] { target->post(new MainThreadEvent(PrivateMessage::Exit)); });
+    QObject::connect(&m_window->settingsDialog(), &SettingsDialog::orientationChanged, m_window.get(),
+                     [target] { target->post(new MainThreadEvent(PrivateMessage::OrientationChanged)); });
+    // The row selector forces its row, through the same path as the modifier keys.
+    m_window->setRowHandler(
+        [target](int row) { target->post(new MainThreadEvent(PrivateMessage::ModifierRow, row, 1)); });
+}
+
+ConfiguratorWindowAdapter::~ConfiguratorWindowAdapter() = default;
+
+void ConfiguratorWindowAdapter::layoutActivated(LayoutConfig *layout) { m_window->onLayoutActivated(layout); }
+void ConfiguratorWindowAdapter::facesChanged(PluginInstance *instance) { m_window->onFacesChanged(instance); }
+void ConfiguratorWindowAdapter::rowChanged() { m_window->onRowChanged(); }
+void ConfiguratorWindowAdapter::connectionChanged(bool connected) { m_window->onConnectionChanged(connected); }
+void ConfiguratorWindowAdapter::coreReloaded() { m_window->onCoreReloaded(); }
+void ConfiguratorWindowAdapter::catalogueChanged() { m_window->onCatalogueChanged(); }
+int ConfiguratorWindowAdapter::optionsBusy() const { return m_window->optionsBusy(); }
+bool ConfiguratorWindowAdapter::keyPreviewHasFocus() const { return m_window->keyPreview().hasFocus(); }
+bool ConfiguratorWindowAdapter::pluginListHasFocus() const { return m_window->pluginList().hasFocus(); }
+
+void ConfiguratorWindowAdapter::setTitle(const QString &withVersion, const QString &)
+{
+    // The tray tip follows the core's profile by itself.
+    m_window->setWindowTitle(withVersion);
+}
+
+void ConfiguratorWindowAdapter::addPluginFile(const QString &path) { m_window->addPluginFile(path); }
+
+// The window keeps its size in the settings record while it is visible.
+int ConfiguratorWindowAdapter::width() const { return m_core.settings.value(Settings::SizeX); }
+int ConfiguratorWindowAdapter::height() const { return m_core.settings.value(Settings::SizeY); }
+
+void ConfiguratorWindowAdapter::resizeTo(int width, int height)
+{
+    m_window->move(0, 0);
+    m_window->resize(width, height);
+}
+
+void ConfiguratorWindowAdapter::showWindow() { m_window->showConfigurator(); }
+
+void ConfiguratorWindowAdapter::closeAll()
+{
+    // Every other visible window of the program closes (open dialogs first), then the main one.
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        if (widget != m_window.get() && widget->isVisible() && widget->window() == widget &&
+            widget->inherits("QDialog"))
+            widget->close();
+    m_window->hide();
+}
+
+} // namespace pixkey
