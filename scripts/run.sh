@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds what running needs (into build/, or BUILD_DIR), and runs.
 #
-# The graphical configurator is not built yet. Until it is, this shows three sample pictures with
-# pixkeyctl: on the real keypad when one is attached (found by its USB adapter 067b:2303, or at
-# PIXKEY_PORT when that is set), otherwise on the keypad emulator, whose picture of the three keys
-# is written to a PNG file. Works without a display.
+# With a display: the configurator, PixkeyMiniConfigurator. When no keypad is attached (none found
+# by its USB adapter 067b:2303, and PIXKEY_PORT unset) it runs with --virtual-keypad, a keypad on
+# the screen that the program drives over the real wire protocol, and --seed-demo, which puts three
+# Vegas reels on the "Global" layout when that layout is still empty. Arguments are passed on.
+#
+# Without a display: three sample pictures shown with pixkeyctl, on the real keypad when one is
+# attached, otherwise on the keypad emulator, whose picture of the three keys is written to a PNG
+# file.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,6 +17,33 @@ cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build}
 case "$build" in /*) ;; *) build="$(pwd)/$build" ;; esac
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+
+keypad_attached() {
+  [ -n "${PIXKEY_PORT:-}" ] && return 0
+  local tty dev
+  for tty in /sys/class/tty/*; do
+    dev=$(readlink -f "$tty/device" 2>/dev/null) || continue
+    while [ -n "$dev" ] && [ "$dev" != / ]; do
+      if [ -f "$dev/idVendor" ]; then
+        [ "$(cat "$dev/idVendor")" = 067b ] && [ "$(cat "$dev/idProduct")" = 2303 ] && return 0
+        break
+      fi
+      dev=$(dirname "$dev")
+    done
+  done
+  return 1
+}
+
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  cmake --build "$build" --target PixkeyMiniConfigurator Vegas
+  program="$build/bin/PixkeyMiniConfigurator"
+  if keypad_attached; then
+    exec "$program" "$@"
+  fi
+  echo "No keypad is attached: the configurator runs with a virtual keypad on the screen."
+  exec "$program" --virtual-keypad --seed-demo "$@"
+fi
+
 cmake --build "$build" --target pixkeyctl pixkey-emulator
 
 ctl="$build/bin/pixkeyctl"
@@ -21,7 +52,7 @@ samples="$(pwd)/tools/pixkeyctl/samples"
 pictures=(1 "$samples/sunrise.png" 2 "$samples/leaf.png" 3 "$samples/wave.png")
 
 echo
-echo "The graphical configurator is not built yet; showing three sample pictures with pixkeyctl."
+echo "No display for the configurator; showing three sample pictures with pixkeyctl."
 
 # A real keypad first. pixkeyctl exits with 2 when it finds none (or cannot use the one it finds;
 # it says why on stderr).
