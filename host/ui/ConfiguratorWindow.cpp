@@ -113,6 +113,11 @@ ConfiguratorWindow::ConfiguratorWindow(AppCore &core, QWidget *parent) : QDialog
     m_tray->setTip(title(core, false));
     connect(m_tray.get(), &TrayIcon::configureRequested, this, &ConfiguratorWindow::showConfigurator);
     connect(m_tray.get(), &TrayIcon::exitRequested, this, &ConfiguratorWindow::exitRequested);
+    // Without a notification area the window is the way in: it shows, and closing it asks to exit.
+    connect(m_tray.get(), &TrayIcon::unavailable, this, [this] {
+        setAskExitOnClose(true);
+        showConfigurator();
+    });
 
     m_settings = new SettingsDialog(core, this);
     m_settings->setWindowFlag(Qt::Window);

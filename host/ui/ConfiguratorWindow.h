@@ -117,7 +117,9 @@ public:
     void requestRow(int row);
     void showConfigurator();
     // Without a notification area the window is the only way in: closing it asks whether to exit.
+    // Set by the window itself when the tray gives up waiting for a notification area.
     void setAskExitOnClose(bool ask) { m_askExitOnClose = ask; }
+    bool asksExitOnClose() const { return m_askExitOnClose; }
 
 public Q_SLOTS:
     // The core made `layout` active: the box, the tree, the preview and the row strip follow.

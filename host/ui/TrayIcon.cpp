@@ -23,6 +23,7 @@ TrayIcon::TrayIcon(AppCore &core, QObject *parent)
     m_retry = new QTimer(this);
     m_retry->setSingleShot(true);
     m_retry->setInterval(kRetryMs);
+    m_retry->setTimerType(Qt::CoarseTimer);
     connect(m_retry, &QTimer::timeout, this, &TrayIcon::update);
 }
 
@@ -34,6 +35,11 @@ TrayIcon::~TrayIcon()
 QString TrayIcon::menuText(const QString &name)
 {
     return name.size() > kNameLimit ? name.left(kNameLimit) + QStringLiteral("...") : name;
+}
+
+void TrayIcon::setRetryInterval(int ms)
+{
+    m_retry->setInterval(ms);
 }
 
 void TrayIcon::setTip(const QString &tip)
@@ -74,8 +80,14 @@ void TrayIcon::update()
 
 void TrayIcon::tryCreate()
 {
+    // A session that is still starting may not have its notification area yet. Only the timed
+    // retries count; updates in between wait for the pending one. After giving up, later updates
+    // (the window shown or hidden) still look once, uncounted.
+    if (m_retry->isActive())
+        return;
     if (!m_available()) {
-        // A session that is still starting may not have its notification area yet.
+        if (m_gaveUp)
+            return;
         if (++m_attempts < kRetries) {
             m_retry->start();
         } else if (!m_gaveUp) {

@@ -38,6 +38,8 @@ public:
 
     // Whether a notification area exists (default: QSystemTrayIcon::isSystemTrayAvailable).
     void setAvailabilityProbe(std::function<bool()> probe) { m_available = std::move(probe); }
+    // Time between tries while there is no notification area (default kRetryMs).
+    void setRetryInterval(int ms);
     void setTip(const QString &tip);
     QString tip() const { return m_tip; }
 

@@ -85,9 +85,13 @@ TEST_F(TrayTest, WithoutANotificationAreaTheTrayGivesUpAfterItsRetries)
     TrayIcon tray(*core);
     int probes = 0;
     tray.setAvailabilityProbe([&] { ++probes; return false; });
+    tray.setRetryInterval(1);
     QSignalSpy unavailable(&tray, &TrayIcon::unavailable);
-    for (int i = 0; i < TrayIcon::kRetries; ++i)
-        tray.update();
+    tray.update();
+    tray.update(); // waits for the pending retry instead of counting as one
+    EXPECT_EQ(probes, 1);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return unavailable.count() > 0; }, 10000));
+    EXPECT_EQ(probes, TrayIcon::kRetries);
     EXPECT_EQ(unavailable.count(), 1);
     EXPECT_TRUE(tray.gaveUp());
     EXPECT_FALSE(tray.isShown());
@@ -96,6 +100,14 @@ TEST_F(TrayTest, WithoutANotificationAreaTheTrayGivesUpAfterItsRetries)
     const int before = probes;
     tray.update();
     EXPECT_EQ(probes, before);
+}
+
+TEST_F(TrayTest, WithoutANotificationAreaTheWindowShowsAndClosingAsksToExit)
+{
+    window->tray().setRetryInterval(1);
+    window->tray().update();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->isVisible(); }, 10000));
+    EXPECT_TRUE(window->asksExitOnClose());
 }
 
 TEST_F(SettingsDialogTest, CancelPutsOrientationGammaAndBrightnessBackOnTheKeypad)
