@@ -738,6 +738,7 @@ void ConfiguratorWindow::onOrientationChanged()
 
 void ConfiguratorWindow::onCoreReloaded()
 {
+    m_tray->setTip(title(m_core, false));
     m_clipboard = Clipboard();
     m_pluginAbout->setEntry(nullptr);
     m_preview->setOrientation(m_core.settings.value(Settings::Orientation));
@@ -816,6 +817,14 @@ void ConfiguratorWindow::hideEvent(QHideEvent *event)
     m_faceTimer->stop();
     m_tray->setConfiguratorVisible(false);
     m_tray->update();
+}
+
+void ConfiguratorWindow::changeEvent(QEvent *event)
+{
+    QDialog::changeEvent(event);
+    // The title names the keypad's profile; the tray's tip follows it.
+    if (event->type() == QEvent::WindowTitleChange && m_tray)
+        m_tray->setTip(title(m_core, false));
 }
 
 void ConfiguratorWindow::resizeEvent(QResizeEvent *event)

@@ -27,7 +27,8 @@ KeyPreview::KeyPreview(QWidget *parent) : QWidget(parent)
     for (int key = 0; key < kKeys; ++key) {
         auto *button = new QPushButton(tr("Options"), this);
         button->setEnabled(false);
-        button->setFocusPolicy(Qt::TabFocus);
+        // Not in the tab chain: Enter on the focused preview opens the selected key's options.
+        button->setFocusPolicy(Qt::NoFocus);
         connect(button, &QPushButton::clicked, this, [this, key] { Q_EMIT optionsRequested(key); });
         m_options[std::size_t(key)] = button;
     }

@@ -55,6 +55,17 @@ TEST_F(TrayTest, MenuListsManualLayoutsInOrderWithTheActiveOneChecked)
     EXPECT_TRUE(window->tray().buildMenu()->actions().at(8)->isEnabled());
 }
 
+TEST_F(TrayTest, TipNamesTheProfile)
+{
+    EXPECT_EQ(window->tray().tip(), QStringLiteral("Pixkey mini Configurator"));
+    EXPECT_TRUE(window->windowTitle().startsWith(QStringLiteral("Pixkey mini Configurator")));
+    EXPECT_TRUE(window->windowTitle().endsWith(QStringLiteral(" beta")));
+    core->profileSuffix = QStringLiteral("ttyUSB1");
+    window->setWindowTitle(ConfiguratorWindow::title(*core, true));
+    EXPECT_EQ(window->tray().tip(), QStringLiteral("Pixkey mini Configurator (ttyUSB1)"));
+    EXPECT_TRUE(window->windowTitle().endsWith(QStringLiteral(" beta (ttyUSB1)")));
+}
+
 TEST_F(TrayTest, AutoSwitchTogglesAndIsStored)
 {
     core->settings.setValue(Settings::AutoSwitch, 7); // a stored value outside 0..1
