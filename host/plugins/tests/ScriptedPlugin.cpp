@@ -49,6 +49,13 @@ __attribute__((no_sanitize_undefined, noinline)) int divide(int a, int b)
 // An address no process maps, read through a global so the compiler cannot see it coming.
 volatile uintptr_t g_badAddress = 16;
 
+// The faulting write itself is kept out of ThreadSanitizer's view: several threads faulting at
+// once would otherwise be reported as racing on the unmapped address.
+__attribute__((noinline, no_sanitize_thread)) void writeToBadAddress()
+{
+    *reinterpret_cast<volatile int *>(g_badAddress) = 1;
+}
+
 class Scripted : public pkx::Plugin<Scripted> {
 public:
     Scripted(const PkxModule *, int function) : m_period(function >= 10 ? function : 0) {}
@@ -68,7 +75,7 @@ public:
         if (mode == "throw-paint")
             throw std::runtime_error("paint failed");
         if (mode == "segv-paint")
-            *reinterpret_cast<volatile int *>(g_badAddress) = 1;
+            writeToBadAddress();
         if (mode == "overflow-paint")
             recurse(0);
         if (mode == "fpe-paint")
