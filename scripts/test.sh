@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything (tests, plug-ins, tools, benchmarks) and runs every
 # test. A second, ThreadSanitizer build runs the tests of the threaded parts again.
-# BUILD_DIR and TSAN_BUILD_DIR choose the build folders; PIXKEY_SKIP_TSAN=1 skips the second pass.
+# BUILD_DIR and TSAN_BUILD_DIR choose the build folders; PIXKEY_SKIP_TSAN=1 skips the second pass;
+# PIXKEY_TSAN_TESTS (a regular expression over test target names) widens or narrows it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,7 +16,10 @@ ctest --test-dir "$build" --output-on-failure -j "$jobs"
 
 if [ "${PIXKEY_SKIP_TSAN:-0}" != 1 ]; then
   tsan=${TSAN_BUILD_DIR:-build-tsan}
-  cmake -S . -B "$tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPIXKEY_TSAN=ON >/dev/null
+  # The parts whose subject is threads: the keypad link, the emulator, the plug-in host, the
+  # application core, the hook layer and Vegas. PIXKEY_TSAN_TESTS='.*' takes every threaded test.
+  cmake -S . -B "$tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPIXKEY_TSAN=ON \
+    -DPIXKEY_TSAN_TESTS="${PIXKEY_TSAN_TESTS:-^(device|emulator|plugins|core|pxkhk|vegas)_}" >/dev/null
   cmake --build "$tsan" -j "$jobs" --target pixkey_tsan_tests
   # Only the tests labelled "threaded" exist in this build.
   TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
