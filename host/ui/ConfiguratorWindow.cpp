@@ -16,6 +16,7 @@
 #include "SettingsDialog.h"
 #include "TrayIcon.h"
 #include "UiPictures.h"
+#include "WindowTitle.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -60,16 +61,7 @@ QIcon rowIcon(const std::array<QImage, 3> &icons)
 
 QString ConfiguratorWindow::title(const AppCore &core, bool withVersion)
 {
-    QString text = QStringLiteral("Pixkey mini Configurator");
-    if (withVersion) {
-        const QString version = QCoreApplication::applicationVersion();
-        if (!version.isEmpty())
-            text += QLatin1Char(' ') + version;
-        text += QStringLiteral(" beta");
-    }
-    if (!core.profileSuffix.isEmpty())
-        text += QStringLiteral(" (") + core.profileSuffix + QLatin1Char(')');
-    return text;
+    return WindowTitle::title(core, withVersion);
 }
 
 ConfiguratorWindow::ConfiguratorWindow(AppCore &core, QWidget *parent) : QDialog(parent), m_core(core)
@@ -284,7 +276,7 @@ void ConfiguratorWindow::buildControls()
     });
     connect(m_generalSettings, &QPushButton::clicked, this, [this] { m_settings->showSettings(); });
     connect(m_about, &QPushButton::clicked, this, [this] {
-        AboutDialog about(QCoreApplication::applicationVersion(), this);
+        AboutDialog about(WindowTitle::programVersion(), this);
         about.exec();
     });
     connect(m_ok, &QPushButton::clicked, this, &ConfiguratorWindow::accept);
