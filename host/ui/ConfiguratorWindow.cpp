@@ -348,8 +348,8 @@ void ConfiguratorWindow::refreshRowSelector()
             if (!instance)
                 continue;
             any = true;
-            if (instance->function())
-                icons[std::size_t(key)] = instance->function()->smallIcon;
+            const QImage icon = instance->function() ? instance->function()->smallIcon : QImage();
+            icons[std::size_t(key)] = icon.isNull() ? CConfigComboBox::defaultApplicationIcon().pixmap(16).toImage() : icon;
         }
         m_rows->setTabIcon(row, any ? rowIcon(icons) : QIcon());
     }
