@@ -142,6 +142,8 @@ bool Runtime::openOwnKeypad()
 bool Runtime::start()
 {
     m_hook = std::make_unique<DesktopHook>(m_options.hook);
+    if (m_hook->desktopAvailable() && !m_hook->idleTime())
+        std::fprintf(stderr, "pixkey: the display tells no idle time (XScreenSaver extension missing): the idle layout is off\n");
     m_sink = std::make_unique<Sink>(*this);
     m_desktop = std::make_unique<PxkhkDesktop>(*m_hook);
 
