@@ -6,9 +6,12 @@
 #include "PluginLibrary.h"
 #include "RuntimeFixture.h"
 #include "SettingsStore.h"
+#include "TerminationSignals.h"
 #include "WindowTitle.h"
 
 #include <QCoreApplication>
+
+#include <csignal>
 
 namespace pixkey::test {
 namespace {
@@ -44,6 +47,23 @@ TEST(RuntimeTitleTest, WithAndWithoutVersionAndProfile)
 }
 
 class RuntimeTest : public RuntimeFixture {};
+
+TEST_F(RuntimeTest, TerminationSignalsArriveOnTheEventLoop)
+{
+    std::vector<int> received;
+    {
+        TerminationSignals signals([&](int signal) { received.push_back(signal); });
+        ASSERT_TRUE(signals.isValid());
+        ::raise(SIGTERM);
+        ::raise(SIGINT);
+        EXPECT_TRUE(received.empty()); // not inside the handler: on the loop
+        EXPECT_TRUE(pumpUntil([&] { return received.size() == 2; }));
+    }
+    EXPECT_EQ(received, (std::vector<int>{SIGTERM, SIGINT}));
+    // A second one can be made once the first is gone.
+    TerminationSignals again([](int) {});
+    EXPECT_TRUE(again.isValid());
+}
 
 TEST_F(RuntimeTest, SecondCopyWithoutKeypadShowsTheFirstAndEnds)
 {
