@@ -339,8 +339,8 @@ bool DeviceLink::Synchronise()
         OnLinkError(code);
         return false;
     };
-    // Once the device has answered anything, its parser is near the start of a packet and every
-    // following zero waits for the answer, so that no zero goes out after the acknowledging one.
+    // From the 191st zero on, every zero waits for the answer, so that few zeros go out after the
+    // acknowledging one.
     m_port->SetReadTimeout(m_timings.syncEarlyWait);
     int counter = 0;
     int total = 0;
@@ -362,8 +362,11 @@ bool DeviceLink::Synchronise()
         if (!got)
             continue;
         if (b != 0x00) {
+            // A key report or stray byte says nothing about where the parser stands, so the count
+            // restarts with the short waits: holding every zero for an answer from here on would
+            // let a keypad that is being pressed hold up the handshake for seconds each time.
             counter = 0;
-            m_port->SetReadTimeout(m_timings.syncAnswerWait);
+            m_port->SetReadTimeout(m_timings.syncEarlyWait);
             continue;
         }
         m_port->SetReadTimeout(m_timings.ackTimeout);

@@ -17,7 +17,7 @@ struct LinkTimings {
     // The handshake writes zeros one at a time and looks for an answer after each. A write on
     // Linux returns as soon as the byte is queued, so without a pause the zeros would run ahead of
     // the device's answer: each zero waits syncEarlyWait while the device's packet cannot be
-    // complete yet, and syncAnswerWait once it may be (or once the device has answered anything).
+    // complete yet, and syncAnswerWait once it may be.
     // syncAnswerWait must cover the answer's round trip: a USB adapter or a pseudo-terminal answers
     // in about a millisecond, often more, and a late answer leaves extra zeros in the parser.
     ms syncEarlyWait{1};

@@ -52,6 +52,25 @@ TEST_F(LinkTest, handshakeBudgetRestartsOnAnAnswer)
     EXPECT_TRUE(observer.errors().empty());
 }
 
+TEST_F(LinkTest, handshakeIsNotHeldUpByKeyReports)
+{
+    // A key pressed during the handshake restarts the count, but the zeros that follow keep the
+    // short wait until the packet may be complete: with the answer wait after every one of them,
+    // these 150 zeros would take 150 x 400 ms.
+    timings.syncAnswerWait = 400ms;
+    device->setByteHook([](uint64_t index, uint8_t) -> std::vector<uint8_t> {
+        if (index == 9)
+            return {0x01, 0x02};
+        if (index == 159)
+            return {0x00, 0x00};
+        return {};
+    });
+    makeLink();
+    link->Connect();
+    EXPECT_TRUE(eventually([&] { return link->IsConnected(); }, 20000ms));
+    EXPECT_EQ(device->bytesWritten(), 160u);
+}
+
 TEST_F(LinkTest, handshakeAgainstEndlessNoiseEnds)
 {
     // A device that answers every hundredth byte with noise would restart the budget forever.
