@@ -9,6 +9,9 @@
 #include "SettingsDialog.h"
 
 #include <QApplication>
+#include <QScreen>
+
+#include <algorithm>
 
 namespace pixkey {
 
@@ -53,8 +56,11 @@ int ConfiguratorWindowAdapter::height() const { return m_core.settings.value(Set
 
 void ConfiguratorWindowAdapter::resizeTo(int width, int height)
 {
+    // No larger than a maximized window of the screen.
+    const QScreen *screen = m_window->screen();
+    const QRect available = screen ? screen->availableGeometry() : QRect(0, 0, width, height);
     m_window->move(0, 0);
-    m_window->resize(width, height);
+    m_window->resize(std::min(width, available.width()), std::min(height, available.height()));
 }
 
 void ConfiguratorWindowAdapter::showWindow() { m_window->showConfigurator(); }
