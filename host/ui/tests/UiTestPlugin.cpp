@@ -5,8 +5,10 @@
 // "crash" faults, anything else reports no change.
 #include "pixkey_plugin.hpp"
 
+#include <atomic>
 #include <csignal>
 #include <cstring>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -45,6 +47,7 @@ public:
     int GetProperty(int index, char *name, char *value)
     {
         const int i = index - PKX_PROPERTY_INSTANCE_BASE;
+        std::lock_guard lock(m_lock);
         if (i < 0 || std::size_t(i) >= m_properties.size())
             return 0;
         pkx::copyProperty(name, m_properties[std::size_t(i)].first.c_str());
@@ -54,6 +57,7 @@ public:
 
     int SetProperty(const char *name, const char *value)
     {
+        std::lock_guard lock(m_lock);
         for (auto &[n, v] : m_properties)
             if (n == name) {
                 v = value;
@@ -68,9 +72,8 @@ public:
     // The face: red = 200, green = length of "Colour", blue = function number x 40.
     int Paint(PkxSurface &surface)
     {
-        if (m_painted)
+        if (m_painted.exchange(true))
             return 0;
-        m_painted = true;
         const std::size_t green = property("Colour").size();
         for (int y = 0; y < surface.height; ++y)
             for (int x = 0; x < surface.width; ++x) {
@@ -106,6 +109,7 @@ public:
 private:
     std::string property(const char *name) const
     {
+        std::lock_guard lock(m_lock);
         for (const auto &[n, v] : m_properties)
             if (n == name)
                 return v;
@@ -115,7 +119,9 @@ private:
     int m_function;
     std::string m_name;
     std::string m_description;
-    bool m_painted = false;
+    // Properties are set on the main thread while the paint thread paints.
+    mutable std::mutex m_lock;
+    std::atomic<bool> m_painted{false};
     Properties m_properties = {{"Colour", "red"}, {"Mode", "accept"}};
 };
 
