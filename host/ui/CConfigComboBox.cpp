@@ -96,6 +96,21 @@ QIcon CConfigComboBox::applicationIcon(const QString &iconNameOrFile)
     return icon.isNull() ? defaultApplicationIcon() : icon;
 }
 
+bool CConfigComboBox::isCurrentFor(const AppCore &core) const
+{
+    for (int i = 0; i < count(); ++i) {
+        const LayoutConfig *listed = layoutAt(i);
+        if (!listed)
+            continue;
+        // Addresses are only compared here: a stale item is never read.
+        const bool known = std::any_of(core.layouts.begin(), core.layouts.end(),
+                                       [listed](const auto &layout) { return layout.get() == listed; });
+        if (!known)
+            return false;
+    }
+    return true;
+}
+
 int CConfigComboBox::indexOfLayout(const LayoutConfig *layout) const
 {
     for (int i = 0; i < count(); ++i)

@@ -35,6 +35,9 @@ public:
     // Selects the item of `layout` without emitting layoutChosen; false when it is not listed.
     bool selectLayout(const LayoutConfig *layout);
 
+    // Whether every item still names a layout of `core` (false after the core dropped its layouts
+    // in a reload, until the box is filled again).
+    bool isCurrentFor(const AppCore &core) const;
     int indexOfLayout(const LayoutConfig *layout) const;
     LayoutConfig *layoutAt(int index) const;
     LayoutConfig *currentLayout() const { return layoutAt(currentIndex()); }

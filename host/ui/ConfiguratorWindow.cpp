@@ -391,6 +391,12 @@ void ConfiguratorWindow::chooseLayout(LayoutConfig *layout)
 
 void ConfiguratorWindow::onLayoutActivated(LayoutConfig *layout)
 {
+    if (!m_layouts->isCurrentFor(m_core)) {
+        // The core was loaded again (Cancel, a keypad profile): the old items are gone.
+        m_clipboard = Clipboard();
+        m_pluginAbout->setEntry(nullptr);
+        m_layouts->fill(m_core);
+    }
     if (layout && m_layouts->currentLayout() != layout) {
         if (m_layouts->indexOfLayout(layout) < 0)
             m_layouts->insertLayout(layout);

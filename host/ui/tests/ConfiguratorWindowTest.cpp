@@ -371,6 +371,25 @@ TEST_F(ConfiguratorWindowTest, CancelRestoresTheStoredLayoutsAndOkWritesThem)
     EXPECT_EQ(instanceAt(1)->functionNumber(), 2);
 }
 
+TEST_F(ConfiguratorWindowTest, AReloadByTheCoreRefillsTheBoxAndForgetsTheClipboard)
+{
+    install("ui_test_plain");
+    assign(QStringLiteral("Plain"), 0);
+    window->copyKey(0);
+    window->addLayoutFromChoice({QString(), QString(), QStringLiteral("Unsaved")});
+    // As a keypad profile's adoption does: the core reloads and activates "Global".
+    core->fullReload();
+    EXPECT_EQ(boxTexts(), (std::vector<QString>{QStringLiteral("Global"), QStringLiteral("Idle")}));
+    EXPECT_EQ(window->clipboard().function, nullptr);
+    window->onCoreReloaded();
+    EXPECT_EQ(window->layoutsBox().currentText(), QStringLiteral("Global"));
+    // The installed file is found again in the user's folder; the item names the new entry.
+    ASSERT_EQ(window->pluginList().topLevelItemCount(), 1);
+    const PluginEntry *listed = CPxkPluginListView::entryOf(window->pluginList().topLevelItem(0));
+    EXPECT_TRUE(std::any_of(core->catalogue.entries().begin(), core->catalogue.entries().end(),
+                            [listed](const auto &entry) { return entry.get() == listed; }));
+}
+
 TEST_F(ConfiguratorWindowTest, OptionsCopyAcceptedPropertiesIntoTheDefaults)
 {
     PluginEntry &entry = install("ui_test_plain");
