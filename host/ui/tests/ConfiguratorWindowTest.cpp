@@ -148,6 +148,19 @@ TEST_F(ConfiguratorWindowTest, AddLayoutResultsSelectExistingNamesAndKeepLongNam
     EXPECT_EQ(core->activeLayout->name(), QStringLiteral("Unnamed"));
 }
 
+TEST_F(ConfiguratorWindowTest, AddingTheNameOfADeletedLayoutBringsItBackWithItsKeys)
+{
+    install("ui_test_plain");
+    window->addLayoutFromChoice({QString(), QString(), QStringLiteral("Work")});
+    assign(QStringLiteral("Plain"), 1);
+    window->deleteChosenLayout();
+    EXPECT_EQ(window->layoutsBox().indexOfLayout(&layout(QStringLiteral("Work"))), -1);
+    window->addLayoutFromChoice({QString(), QString(), QStringLiteral("WORK")});
+    EXPECT_EQ(window->layoutsBox().currentText(), QStringLiteral("Work"));
+    EXPECT_EQ(core->activeLayout, &layout(QStringLiteral("Work")));
+    EXPECT_NE(instanceAt(1), nullptr);
+}
+
 TEST_F(ConfiguratorWindowTest, ApplicationPluginIsListedOnlyUnderItsLayoutAboveTheSeparator)
 {
     install("ui_test_plain");
