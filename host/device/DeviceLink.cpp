@@ -571,8 +571,10 @@ void DeviceLink::ServeFrames()
                     key = k;
             }
         }
-        if (!key)
+        if (!key) {
+            releaseIdleHold();
             return;
+        }
         UploadKey(key);
         m_lastServedKey = key;
     }
@@ -617,14 +619,46 @@ void DeviceLink::UploadKey(int key)
 
     int owed[kKeyCount];
     int owedCount = 0;
+    bool revisit = false;
     {
         std::lock_guard<std::mutex> guard(m_lock);
-        if (m_holdDisplay)
-            return;
-        for (const KeyFrameSlot &slot : m_slots) {
-            if (slot.hold == KeyFrameSlot::HeldWaiting && !slot.clean)
-                return; // more uploads to come
+        if (m_holdDisplay) {
+            // A new hold came in during this upload. When no picture is waiting for it, the next
+            // pass ends it (releaseIdleHold), so this key's ShowFrame is not owed for ever.
+            revisit = true;
+        } else {
+            for (const KeyFrameSlot &slot : m_slots) {
+                if (slot.hold == KeyFrameSlot::HeldWaiting && !slot.clean)
+                    return; // more uploads to come
+            }
+            for (int k = 1; k <= kKeyCount; ++k) {
+                if (m_slots[k - 1].hold == KeyFrameSlot::HeldUploaded)
+                    owed[owedCount++] = k;
+                m_slots[k - 1].hold = KeyFrameSlot::Live;
+            }
         }
+    }
+    if (revisit) {
+        setEvents(EvWork);
+        return;
+    }
+    for (int i = 0; i < owedCount; ++i)
+        SendCommand(LinkCommand::ShowFrame, static_cast<uint8_t>(owed[i]), 0, 0);
+}
+
+void DeviceLink::releaseIdleHold()
+{
+    // Nothing is waiting for an upload: a pending hold has no pictures to hold back, and keys that
+    // were uploaded under an earlier hold are shown now.
+    int owed[kKeyCount];
+    int owedCount = 0;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        for (const KeyFrameSlot &slot : m_slots) {
+            if (!slot.clean)
+                return;
+        }
+        m_holdDisplay = false;
         for (int k = 1; k <= kKeyCount; ++k) {
             if (m_slots[k - 1].hold == KeyFrameSlot::HeldUploaded)
                 owed[owedCount++] = k;

@@ -129,6 +129,7 @@ private:
     void drainCommands();
     void ServeFrames();
     void UploadKey(int key);
+    void releaseIdleHold();
     void closeAndForget();
     void failAllWaiters();
     void updatePortInfo();

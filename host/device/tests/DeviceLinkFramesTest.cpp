@@ -177,6 +177,30 @@ TEST_F(LinkTest, heldKeysAreShownTogether)
     EXPECT_EQ(sequence(device->packets()), "W1 W2 W3 S1 S2 S3 W2 S2");
 }
 
+TEST_F(LinkTest, aHoldWithNothingToHoldReleasesKeysUploadedUnderTheLastOne)
+{
+    // Two switches in a row: the second holds the display while the first one's upload of key 1
+    // is on the wire, and its own pictures equal what is being uploaded, so nothing new comes.
+    // Key 1 must still be shown.
+    connect();
+    device->clearLog();
+    const auto a = solidPicture(5, 6, 7);
+    device->gateNext(LinkCommand::WriteLine);
+    link->HoldDisplayUntilAllSent();
+    link->SubmitFrame(1, a.data(), false);
+    ASSERT_TRUE(device->waitGated());
+    link->HoldDisplayUntilAllSent();
+    link->SubmitFrame(1, a.data(), false);
+    device->release();
+    ASSERT_TRUE(eventually([&] { return device->packetCount(LinkCommand::ShowFrame) == 1; }));
+    EXPECT_EQ(sequence(device->packets()), "W1 S1");
+
+    // And the next upload is live again.
+    const auto b = solidPicture(8, 9, 10);
+    EXPECT_EQ(link->SubmitFrame(2, b.data(), true), 0);
+    EXPECT_EQ(sequence(device->packets()), "W1 S1 W2 S2");
+}
+
 TEST_F(LinkTest, holdingTwoOfThreeKeysShowsWhenThoseTwoAreDone)
 {
     connect();
