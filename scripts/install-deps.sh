@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config ccache git
   libudev-dev libpng-dev libjpeg-dev zlib1g-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev qt6-base-dev-tools libqt6svg6-dev
+  qt6-base-dev qt6-base-dev-tools qt6-svg-dev
   libcurl4-openssl-dev libpcre2-dev libtinyxml2-dev
   libx11-dev libxtst-dev libxss-dev libxi-dev
   xvfb xauth xdotool openbox fonts-dejavu-core
