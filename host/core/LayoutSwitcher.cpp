@@ -2,6 +2,7 @@
 
 #include "AppCore.h"
 #include "DesktopPort.h"
+#include "FrameTransform.h"
 #include "LinkPort.h"
 #include "ModifierRow.h"
 #include "PluginInstance.h"
@@ -246,7 +247,7 @@ void LayoutSwitcher::onKeyPressed(int deviceKey)
         return;
     if (!m_debouncer.accept(deviceKey, m_clock()))
         return;
-    const int slot = m_core.settings.value(Settings::Orientation) % 2 == 0 ? deviceKey - 1 : 3 - deviceKey;
+    const int slot = slotForDeviceKey(deviceKey, m_core.settings.value(Settings::Orientation));
     const InstanceRef holder = m_core.getSlot(*m_core.activeLayout, slot, ModifierRow::kCurrent);
     if (holder && holder->instance())
         holder->instance()->KeyPressed();

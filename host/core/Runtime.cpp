@@ -339,9 +339,9 @@ void Runtime::handle(const MainThreadEvent &event)
     const std::int64_t w = event.wParam(), l = event.lParam();
     switch (event.message()) {
     case PrivateMessage::OrientationChanged:
+        // The settings dialog has already sent the keys their faces for the new orientation;
+        // only the window's previews follow here.
         m_window->facesChanged(nullptr);
-        m_keypad->holdDisplayUntilAllSent();
-        m_core->sendAllFaces();
         break;
     case PrivateMessage::ForegroundChanged:
         m_switcher->onForegroundChanged((unsigned long)w, l != 0);
