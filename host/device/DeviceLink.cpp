@@ -42,7 +42,7 @@ DeviceLink::DeviceLink(DeviceListener *listener, DeviceLinkOptions options)
       m_timings(options.timings),
       m_clock(options.clock ? std::move(options.clock) : std::make_shared<SteadyLinkClock>()),
       m_observer(options.observer),
-      m_portOverride(envPortOverride()),
+      m_portOverride(options.portPath.empty() ? envPortOverride() : options.portPath),
       m_port(options.port ? std::move(options.port) : std::make_unique<TtySerialPort>()),
       m_locator(options.locator ? std::move(options.locator) : std::make_unique<UdevPortLocator>()),
       m_uploadPicture(kPictureBytes, 0)

@@ -46,6 +46,8 @@ struct DeviceLinkOptions {
     std::unique_ptr<SerialPort> port;
     std::unique_ptr<PortLocator> locator;
     LinkObserver *observer = nullptr; // not owned; must outlive the DeviceLink
+    // A port path that replaces discovery; empty: PIXKEY_PORT from the environment, if set.
+    std::string portPath;
 };
 
 class DeviceLink {
@@ -79,7 +81,8 @@ public:
     void SetWhiteBalance(int kelvin);
     bool IsConnected() const;
 
-    // PIXKEY_PORT=/path in the environment (read at construction) replaces discovery with that path.
+    // DeviceLinkOptions::portPath, or else PIXKEY_PORT=/path in the environment (read at
+    // construction), replaces discovery with that path.
     std::string portName() const;      // basename of the port path, "" before the first open
     std::string lastOpenError() const; // why the last discovery or open failed, "" when it did not
 
@@ -138,7 +141,7 @@ private:
     const LinkTimings m_timings;
     const std::shared_ptr<LinkClock> m_clock;
     LinkObserver *const m_observer;
-    const std::string m_portOverride; // PIXKEY_PORT at construction: replaces discovery when set
+    const std::string m_portOverride; // options.portPath or PIXKEY_PORT: replaces discovery when set
 
     // Worker thread only (and the constructor/destructor while the worker does not run).
     std::unique_ptr<SerialPort> m_port;

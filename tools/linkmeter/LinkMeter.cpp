@@ -116,11 +116,12 @@ bool measureUploads(const std::string &link, bool pace, int rounds)
         std::fprintf(stderr, "pixkey-linkmeter: the emulator did not start\n");
         return false;
     }
-    ::setenv("PIXKEY_PORT", link.c_str(), 1);
     Quiet quiet;
+    pixkey::DeviceLinkOptions options;
+    options.portPath = link;
     std::vector<double> times;
     {
-        pixkey::DeviceLink dl(&quiet);
+        pixkey::DeviceLink dl(&quiet, std::move(options));
         dl.Connect();
         if (dl.PostCommand(pixkey::LinkCommand::Ping, 0, true) != 0) {
             std::fprintf(stderr, "pixkey-linkmeter: no link to the emulator\n");
@@ -163,10 +164,11 @@ bool measureIdle(const std::string &link, int idleSeconds)
         std::fprintf(stderr, "pixkey-linkmeter: the emulator did not start\n");
         return false;
     }
-    ::setenv("PIXKEY_PORT", link.c_str(), 1);
     Quiet quiet;
+    pixkey::DeviceLinkOptions options;
+    options.portPath = link;
     {
-        pixkey::DeviceLink dl(&quiet);
+        pixkey::DeviceLink dl(&quiet, std::move(options));
         dl.Connect();
         if (dl.PostCommand(pixkey::LinkCommand::Ping, 0, true) != 0) {
             std::fprintf(stderr, "pixkey-linkmeter: no link to the emulator\n");

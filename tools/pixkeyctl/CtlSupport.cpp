@@ -353,11 +353,9 @@ namespace {
 
 DeviceLinkOptions linkOptions(const CtlOptions &options, LinkObserver *observer)
 {
-    // The link takes its port override from the environment when it is built.
-    if (!options.port.empty())
-        ::setenv("PIXKEY_PORT", options.port.c_str(), 1);
     DeviceLinkOptions o;
     o.observer = observer;
+    o.portPath = options.port; // empty: PIXKEY_PORT or discovery
     return o;
 }
 

@@ -254,5 +254,17 @@ TEST_F(LinkTest, portFromTheEnvironmentReplacesDiscovery)
     EXPECT_EQ(locator->calls.load(), 0);
 }
 
+TEST_F(LinkTest, portFromTheOptionsReplacesDiscoveryAndTheEnvironment)
+{
+    device->setPaths({"/tmp/given"});
+    ::setenv("PIXKEY_PORT", "/tmp/elsewhere", 1);
+    portPath = "/tmp/given";
+    makeLink(true, {"/dev/fake0"});
+    ::unsetenv("PIXKEY_PORT");
+    connect();
+    EXPECT_EQ(link->portName(), "given");
+    EXPECT_EQ(locator->calls.load(), 0);
+}
+
 } // namespace
 } // namespace pixkey::test

@@ -47,6 +47,7 @@ protected:
         locator = loc.get();
         o.locator = std::move(loc);
         o.observer = &observer;
+        o.portPath = portPath;
         link = std::make_unique<DeviceLink>(&listener, std::move(o));
     }
     void connect()
@@ -89,6 +90,7 @@ protected:
     std::shared_ptr<FakeDevice> device = std::make_shared<FakeDevice>();
     std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
     LinkTimings timings = fastTimings();
+    std::string portPath; // DeviceLinkOptions::portPath of the next makeLink
     RecordingListener listener;
     RecordingObserver observer;
     FakeLocator *locator = nullptr;

@@ -71,9 +71,9 @@ int measureLatency(const std::string &scripted)
         std::fprintf(stderr, "emulator: %s\n", error.c_str());
         return 1;
     }
-    setenv("PIXKEY_PORT", linkPath.c_str(), 1);
-    DeviceLink link;
-    unsetenv("PIXKEY_PORT");
+    DeviceLinkOptions options;
+    options.portPath = linkPath;
+    DeviceLink link(nullptr, std::move(options));
     link.Connect();
     for (int i = 0; i < 500 && !link.IsConnected(); ++i)
         std::this_thread::sleep_for(10ms);
