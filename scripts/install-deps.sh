@@ -11,22 +11,42 @@ packages=(
   libcurl4-openssl-dev libpcre2-dev libtinyxml2-dev
   libx11-dev libxtst-dev libxss-dev libxi-dev
   xvfb xauth xdotool openbox fonts-dejavu-core
-  python3
+  python3 dbus dbus-x11
+  qt6-webengine-dev
+  libpulse-dev libasound2-dev pulseaudio pulseaudio-utils libasound2-plugins alsa-utils
+  mpv mpv-mpris sox
 )
 
+# Large programs the tests drive, installed without their recommended packages to keep the
+# installation short: the office suite with its automation headers, and the SIP phone.
+lean_packages=(
+  libreoffice-impress libreoffice-dev libreoffice-dev-common
+  baresip-core
+)
+
+installed() {
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
+}
 missing=()
 for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=("$p")
-  fi
+  installed "$p" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+missing_lean=()
+for p in "${lean_packages[@]}"; do
+  installed "$p" || missing_lean+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && [ ${#missing_lean[@]} -eq 0 ] && exit 0
 
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then
   sudo="sudo"
 fi
-echo "Installing: ${missing[*]}"
+echo "Installing: ${missing[*]} ${missing_lean[*]}"
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -qq
-$sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+if [ ${#missing[@]} -gt 0 ]; then
+  $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+if [ ${#missing_lean[@]} -gt 0 ]; then
+  $sudo apt-get install -y -qq --no-install-recommends "${missing_lean[@]}" >/dev/null
+fi
