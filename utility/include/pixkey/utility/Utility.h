@@ -8,5 +8,6 @@
 #include "CTrueTime.h"
 #include "CWebFile.h"
 #include "CWebImage.h"
+#include "DesktopOpener.h"
 #include "Regex.h"
 #include "RgbQuad.h"
