@@ -1,5 +1,7 @@
 #include "XKeyboard.h"
 
+#include <pixkey/utility/FocusedWindow.h>
+
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/XF86keysym.h>
@@ -209,6 +211,44 @@ bool sendShortcut(std::uint16_t modifiers, std::uint16_t key)
     for (auto it = sequence.rbegin(); it != sequence.rend(); ++it)
         XTestFakeKeyEvent(display, *it, False, CurrentTime);
     return session.ok();
+}
+
+namespace {
+
+// One CARDINAL or WINDOW value of `property` on `window`, 0 when absent or on an X error.
+unsigned long readCardinalProperty(XSession &session, Window window, const char *property)
+{
+    Display *display = session.display();
+    const Atom atom = XInternAtom(display, property, True);
+    if (atom == None)
+        return 0;
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, remaining = 0;
+    unsigned char *data = nullptr;
+    const int status = XGetWindowProperty(display, window, atom, 0, 1, False, AnyPropertyType, &type,
+                                          &format, &count, &remaining, &data);
+    unsigned long value = 0;
+    if (status == Success && data && format == 32 && count == 1)
+        value = *reinterpret_cast<unsigned long *>(data); // 32-bit items arrive as longs
+    if (data)
+        XFree(data);
+    return session.ok() ? value : 0;
+}
+
+} // namespace
+
+int FocusedWindowProcess()
+{
+    XSession session;
+    Display *display = session.display();
+    if (!display)
+        return 0;
+    const Window active = readCardinalProperty(session, DefaultRootWindow(display), "_NET_ACTIVE_WINDOW");
+    if (active == None)
+        return 0;
+    const unsigned long pid = readCardinalProperty(session, active, "_NET_WM_PID");
+    return pid > 0 && pid <= 0x7fffffffUL ? int(pid) : 0;
 }
 
 } // namespace pixkey

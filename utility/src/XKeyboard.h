@@ -1,5 +1,5 @@
 // XKeyboard: the X11 side of CHotkey: virtual-key codes to keysyms and back, the keys held now
-// (XQueryKeymap) and sending a shortcut (XTest).
+// (XQueryKeymap) and sending a shortcut (XTest); also FocusedWindowProcess (FocusedWindow.h).
 //
 // Every call opens its own display connection and runs under one library-wide lock, because the X
 // error handler it installs for the call is process-wide.

@@ -9,5 +9,6 @@
 #include "CWebFile.h"
 #include "CWebImage.h"
 #include "DesktopOpener.h"
+#include "FocusedWindow.h"
 #include "Regex.h"
 #include "RgbQuad.h"
