@@ -1,7 +1,5 @@
 #include "XKeyboard.h"
 
-#include <pixkey/utility/FocusedWindow.h>
-
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/XF86keysym.h>

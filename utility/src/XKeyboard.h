@@ -22,4 +22,9 @@ bool readKeyboardState(std::uint16_t *modifiers, std::uint16_t *key);
 // is not on the keyboard map, or when the server reported an error.
 bool sendShortcut(std::uint16_t modifiers, std::uint16_t key);
 
+// Process id of the window in front, 0 when unknown. Offered to plug-ins by
+// <pixkey/utility/FocusedWindow.h>; declared here as well because other libraries compile this
+// file with only this folder on their include path.
+__attribute__((visibility("default"))) int FocusedWindowProcess();
+
 } // namespace pixkey
