@@ -108,20 +108,18 @@ bool parseStat(const char *line, StatLine &out)
     const char *p = close + 1;
     // Fields after the name, counted from 1: state (1), ppid ... cstime, then utime is the 12th,
     // stime the 13th, starttime the 20th.
-    std::uint64_t ignored = 0;
-    if (!skipWords(p, 11) || !nextNumber(p, out.userTicks) || !nextNumber(p, out.systemTicks))
-        return false;
-    for (int i = 0; i < 6; ++i)
-        if (!nextNumber(p, ignored))
-            return false;
-    return nextNumber(p, out.startTime);
+    // The words between are skipped, not read: priority and nice are negative for some processes.
+    return skipWords(p, 11) && nextNumber(p, out.userTicks) && nextNumber(p, out.systemTicks) && skipWords(p, 6)
+           && nextNumber(p, out.startTime);
 }
 
 } // namespace
 
 ProcessSampler::ProcessSampler(const std::string &root, SamplerOptions options)
 {
-    m_rootFd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // A path handle: it needs no permission to read the folder itself, so a tree whose listing is
+    // refused still gives its processor times.
+    m_rootFd = open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     m_processors = options.processors > 0 ? options.processors : int(sysconf(_SC_NPROCESSORS_ONLN));
     if (m_processors < 1)
         m_processors = 1;
