@@ -1,4 +1,5 @@
-// CHotkey against a real X server: a private Xvfb started here, a window that records key events.
+// CHotkey against a real X server: a private Xvfb, a window that records key events.
+#include <pixkey/test/XServer.h>
 #include <pixkey/utility/CHotkey.h>
 
 // GoogleTest first: Xlib defines macros (None, Bool, Status) that clash with its templates.
@@ -8,126 +9,25 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
-#include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
 
-extern char **environ;
-
 using pixkey::CHotkey;
+using pixkey::test::XServerEnvironment;
 using namespace std::chrono_literals;
 
 namespace {
-
-std::string findProgram(const char *name)
-{
-    const char *path = std::getenv("PATH");
-    std::string dirs = path ? path : "/usr/bin:/bin";
-    std::size_t start = 0;
-    while (start <= dirs.size()) {
-        const std::size_t end = dirs.find(':', start);
-        const std::string candidate = dirs.substr(start, end - start) + "/" + name;
-        if (::access(candidate.c_str(), X_OK) == 0)
-            return candidate;
-        if (end == std::string::npos)
-            break;
-        start = end + 1;
-    }
-    return std::string();
-}
-
-// One Xvfb for the whole test program, on a display number of its own choice, killed at the end.
-// -noreset: the server would otherwise reset (and refuse connections) whenever its last client left.
-class XvfbEnvironment : public ::testing::Environment {
-public:
-    static inline std::string display;
-    static inline std::string skipReason;
-
-    void SetUp() override
-    {
-        const std::string program = findProgram("Xvfb");
-        if (program.empty()) {
-            skipReason = "Xvfb is not installed (apt-get install xvfb)";
-            return;
-        }
-        // -displayfd: the server picks a free display number itself and writes it to the pipe, so
-        // tests running in parallel never fight over a number.
-        int pipeFds[2];
-        if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
-            skipReason = "no pipe for Xvfb";
-            return;
-        }
-        std::vector<std::string> args = {program, "-displayfd", "3", "-nolisten", "tcp", "-noreset",
-                                         "-screen", "0", "320x240x24"};
-        std::vector<char *> argv;
-        for (std::string &a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 3);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        const int spawned = posix_spawn(&m_pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(pipeFds[1]);
-        if (spawned != 0) {
-            m_pid = 0;
-            ::close(pipeFds[0]);
-            skipReason = "Xvfb could not be started";
-            return;
-        }
-        // Up to 10 s for the display number (written once the server accepts connections).
-        std::string number;
-        const auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (number.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-            pollfd fd{pipeFds[0], POLLIN, 0};
-            if (::poll(&fd, 1, 100) <= 0)
-                continue;
-            char buffer[16];
-            const ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
-            if (n <= 0)
-                break; // the server ended
-            number.append(buffer, std::size_t(n));
-        }
-        ::close(pipeFds[0]);
-        while (!number.empty() && (number.back() == '\n' || number.back() == ' '))
-            number.pop_back();
-        if (number.empty()) {
-            skipReason = "Xvfb did not report a display within 10 s";
-            return;
-        }
-        display = ":" + number;
-        ::setenv("DISPLAY", display.c_str(), 1);
-    }
-
-    void TearDown() override
-    {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGTERM);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-    }
-
-private:
-    pid_t m_pid = 0;
-};
 
 // A focused window recording key events, on its own connection.
 class KeyWindow {
 public:
     KeyWindow()
     {
-        m_display = XOpenDisplay(XvfbEnvironment::display.c_str());
+        m_display = XOpenDisplay(XServerEnvironment::display().c_str());
         if (!m_display)
             return;
         m_window = XCreateSimpleWindow(m_display, DefaultRootWindow(m_display), 0, 0, 100, 100, 0, 0, 0);
@@ -195,8 +95,8 @@ class HotkeyX11 : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!XvfbEnvironment::skipReason.empty())
-            GTEST_SKIP() << XvfbEnvironment::skipReason;
+        if (!XServerEnvironment::running())
+            GTEST_SKIP() << XServerEnvironment::skipReason();
         ASSERT_TRUE(window.ok());
     }
     KeyWindow window;
@@ -272,6 +172,7 @@ TEST_F(HotkeyX11, ShortcutsFromSeveralThreadsAllArrive)
 int main(int argc, char **argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
-    ::testing::AddGlobalTestEnvironment(new XvfbEnvironment);
+    // One Xvfb for the whole program; DISPLAY points at it.
+    ::testing::AddGlobalTestEnvironment(new pixkey::test::XServerEnvironment({.screen = "320x240x24"}));
     return RUN_ALL_TESTS();
 }

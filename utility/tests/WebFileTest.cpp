@@ -1,6 +1,5 @@
 // Downloads and web pictures against a local server on 127.0.0.1.
-#include "LocalHttpServer.h"
-
+#include <pixkey/test/LocalHttpServer.h>
 #include <pixkey/utility/CWebFile.h>
 #include <pixkey/utility/CWebImage.h>
 
@@ -15,6 +14,8 @@
 using namespace std::chrono_literals;
 using pixkey::CWebFile;
 using pixkey::CWebImage;
+using pixkey::test::HttpAnswer;
+using pixkey::test::HttpRequest;
 using pixkey::test::LocalHttpServer;
 
 namespace {
@@ -40,35 +41,30 @@ protected:
 
     void SetUp() override
     {
-        server.addAnswer("/ok", 200, "hello world");
-        server.addAnswer("/auth", 401, "no");
-        server.addAnswer("/error", 500, "boom");
-        server.addAnswer("/missing", 404, "");
-        server.addAnswer("/redirect", 302, "", "Location: /ok\r\n");
-        server.addAnswer("/to-file", 302, "", "Location: file:///etc/hostname\r\n");
-        server.addAnswer("/binary", 200, std::string("a\0b\0c", 5));
-        server.addAnswer("/picture.png", 200, pngBytes(40, 20, Qt::red));
-        server.addAnswer("/not-a-picture.png", 200, "<html>not a picture</html>");
-        // Headers sent, then silence until the server stops: only the time-out can end it.
-        server.addRoute("/slow", [](int socket, const std::string &, LocalHttpServer &s) {
-            LocalHttpServer::sendAll(socket, "HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\npartial");
-            s.stallUntilStopped();
-        });
+        server.answer("/ok", 200, "hello world");
+        server.answer("/auth", 401, "no");
+        server.answer("/error", 500, "boom");
+        server.answer("/missing", 404, "");
+        server.answer("/redirect", HttpAnswer::redirect("/ok"));
+        server.answer("/to-file", HttpAnswer::redirect("file:///etc/hostname"));
+        server.answer("/binary", 200, std::string("a\0b\0c", 5));
+        server.answer("/picture.png", 200, pngBytes(40, 20, Qt::red), "image/png");
+        server.answer("/not-a-picture.png", 200, "<html>not a picture</html>", "image/png");
+        // Headers and part of the body sent, then silence until the server stops: only the
+        // time-out can end it.
+        HttpAnswer slow = HttpAnswer::text(200, "partial");
+        slow.contentLength = 100;
+        slow.hang = HttpAnswer::Hang::AfterBody;
+        server.answer("/slow", slow);
         // No answer at all until the server stops.
-        server.addRoute("/silent", [](int, const std::string &, LocalHttpServer &s) { s.stallUntilStopped(); });
+        server.answer("/silent", HttpAnswer::hanging());
         // An endless body without a length, streamed until the client gives up.
-        server.addRoute("/endless", [](int socket, const std::string &, LocalHttpServer &s) {
-            LocalHttpServer::sendAll(socket, "HTTP/1.0 200 OK\r\n\r\n");
-            const std::string chunk(16 * 1024, 'x');
-            while (!s.stopping() && LocalHttpServer::sendAll(socket, chunk)) {
-            }
-        });
-        server.addAnswer("/large", 200, std::string(64 * 1024, 'y'));
-        server.addRoute("/basic", [](int socket, const std::string &request, LocalHttpServer &) {
+        server.answer("/endless", HttpAnswer::endlessBody());
+        server.answer("/large", 200, std::string(64 * 1024, 'y'));
+        server.route("/basic", [](const HttpRequest &request) {
             // "user:secret" in base64.
-            const bool authorised = request.find("Authorization: Basic dXNlcjpzZWNyZXQ=") != std::string::npos;
-            LocalHttpServer::sendAll(socket, authorised ? "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nin"
-                                                        : "HTTP/1.0 401 Unauthorized\r\nContent-Length: 0\r\n\r\n");
+            return request.header("Authorization") == "Basic dXNlcjpzZWNyZXQ=" ? HttpAnswer::text(200, "in")
+                                                                                : HttpAnswer::text(401, "");
         });
     }
 
@@ -122,7 +118,7 @@ TEST_F(WebFileTest, RedirectsAreFollowedOnlyToWebAddresses)
 TEST_F(WebFileTest, NoListenerAndNonWebAddressesGive900)
 {
     CWebFile file;
-    const std::string closed = "http://127.0.0.1:" + std::to_string(pixkey::test::unusedLoopbackPort()) + "/";
+    const std::string closed = "http://127.0.0.1:" + std::to_string(LocalHttpServer::unusedPort()) + "/";
     EXPECT_FALSE(file.Retrieve(closed.c_str()));
     EXPECT_EQ(file.status, CWebFile::kStatusNoConnection);
     EXPECT_EQ(file.data, nullptr);
