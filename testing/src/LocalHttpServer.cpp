@@ -131,6 +131,12 @@ HttpAnswer HttpAnswer::slow(std::chrono::milliseconds delay, HttpAnswer answer)
     return answer;
 }
 
+HttpAnswer HttpAnswer::whenReleased(HttpAnswer answer)
+{
+    answer.held = true;
+    return answer;
+}
+
 HttpAnswer HttpAnswer::oversized(std::uint64_t bytes, bool announceLength, std::string contentType, std::string block)
 {
     HttpAnswer answer = text(200, std::string(), std::move(contentType));

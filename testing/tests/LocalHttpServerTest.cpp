@@ -134,9 +134,7 @@ TEST(LocalHttpServer, SlowAnswerComesAfterItsDelay)
 TEST(LocalHttpServer, HeldAnswerWaitsForRelease)
 {
     LocalHttpServer server;
-    HttpAnswer held = HttpAnswer::text(200, "released");
-    held.held = true;
-    server.answer("/held", held);
+    server.answer("/held", HttpAnswer::whenReleased(HttpAnswer::text(200, "released")));
     auto reply = std::async(std::launch::async, [&] { return get(server.port(), "/held"); });
     ASSERT_TRUE(server.waitForHeld("/held"));
     EXPECT_EQ(reply.wait_for(100ms), std::future_status::timeout);

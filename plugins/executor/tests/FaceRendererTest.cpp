@@ -1,13 +1,16 @@
 // Text fitting and line breaking of the Hotkey face.
 #include "FaceRenderer.h"
-#include "LoopbackHttpServer.h"
 #include "TestSupport.h"
 
 #include <QTemporaryDir>
 
+#include <pixkey/test/LocalHttpServer.h>
+
 #include <gtest/gtest.h>
 
 using executor::FaceRenderer;
+using pixkey::test::HttpAnswer;
+using pixkey::test::LocalHttpServer;
 using executor_test::Face;
 using executor_test::litBox;
 
@@ -106,14 +109,14 @@ TEST_F(ExecutorFaceRendererTest, LargePicturesAreKeptAtFaceSizeSmallOnesAsTheyAr
 
 TEST_F(ExecutorFaceRendererTest, SlowWebServerIsGivenUpAtTheRenderersTimeout)
 {
-    LoopbackHttpServer server;
-    ASSERT_TRUE(server.isRunning());
-    server.serve("/slow.png", 200, executor_test::pngBytes(4, 4, Qt::red), true);
+    LocalHttpServer server;
+    ASSERT_GT(server.port(), 0);
+    server.answer("/slow.png", HttpAnswer::whenReleased(HttpAnswer::text(200, executor_test::pngBytes(4, 4, Qt::red), "image/png")));
     // The server holds the answer far longer than this renderer waits.
     m_renderer.setWebTimeouts(std::chrono::milliseconds(200), std::chrono::milliseconds(400));
     m_renderer.update(server.url("/slow.png"), "");
     server.release();
-    EXPECT_EQ(server.requests("/slow.png"), 1);
+    EXPECT_EQ(server.requestCount("/slow.png"), 1);
     EXPECT_FALSE(m_renderer.hasPicture());
 }
 

@@ -1,6 +1,8 @@
-// Pressing a Hotkey key sends its shortcut to the desktop: a real X server (Xvfb, started and
-// stopped here) and a window that records the key events it receives.
+// Pressing a Hotkey key sends its shortcut to the desktop: a real X server (a private Xvfb of the
+// test's own) and a window that records the key events it receives.
 #include "HotkeyPlugin.h"
+
+#include <pixkey/test/XServer.h>
 
 #include <gtest/gtest.h>
 
@@ -9,12 +11,6 @@
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -22,60 +18,6 @@
 #include <vector>
 
 namespace {
-
-bool xvfbInstalled()
-{
-    return access("/usr/bin/Xvfb", X_OK) == 0;
-}
-
-// Xvfb on a display number it picks itself (-displayfd), no TCP listener; killed on destruction.
-class Xvfb {
-public:
-    Xvfb()
-    {
-        int fds[2];
-        if (pipe2(fds, O_CLOEXEC) != 0)
-            return;
-        m_pid = fork();
-        if (m_pid == 0) {
-            dup2(fds[1], 3);
-            const int devnull = open("/dev/null", O_WRONLY);
-            dup2(devnull, 1);
-            dup2(devnull, 2);
-            execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-screen", "0", "640x480x24",
-                  static_cast<char *>(nullptr));
-            _exit(127);
-        }
-        close(fds[1]);
-        std::string number;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (m_pid > 0 && number.find('\n') == std::string::npos) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            pollfd fd{fds[0], POLLIN, 0};
-            if (left.count() <= 0 || poll(&fd, 1, static_cast<int>(left.count())) <= 0)
-                break;
-            char c;
-            if (read(fds[0], &c, 1) != 1)
-                break;
-            number += c;
-        }
-        close(fds[0]);
-        if (number.find('\n') != std::string::npos)
-            m_display = ":" + number.substr(0, number.find('\n'));
-    }
-    ~Xvfb()
-    {
-        if (m_pid > 0) {
-            kill(m_pid, SIGTERM);
-            waitpid(m_pid, nullptr, 0);
-        }
-    }
-    const std::string &display() const { return m_display; }
-
-private:
-    pid_t m_pid = -1;
-    std::string m_display;
-};
 
 struct KeyRecord {
     bool press;
@@ -135,9 +77,9 @@ private:
 
 TEST(ExecutorInvokeX11, PressingTheKeySendsTheShortcutToTheFocusedWindow)
 {
-    if (!xvfbInstalled())
-        GTEST_SKIP() << "Xvfb is not installed (/usr/bin/Xvfb): the X11 test of sending shortcuts is skipped";
-    Xvfb server;
+    pixkey::test::XServer server;
+    if (!server.running())
+        GTEST_SKIP() << server.skipReason() << ": the X11 test of sending shortcuts is skipped";
     ASSERT_FALSE(server.display().empty()) << "Xvfb did not start";
     RecordingWindow window(server.display());
     ASSERT_TRUE(window.ok());

@@ -1,11 +1,12 @@
 // The Hotkey plug-in as the host sees it: Executor.pkx loaded with dlopen, driven through its
 // exports and operation table.
-#include "LoopbackHttpServer.h"
 #include "TestSupport.h"
 
 #include <pixkey_plugin.h>
 
 #include <QTemporaryDir>
+
+#include <pixkey/test/LocalHttpServer.h>
 
 #include <gtest/gtest.h>
 
@@ -19,6 +20,8 @@
 #include <thread>
 
 using executor_test::Face;
+using pixkey::test::HttpAnswer;
+using pixkey::test::LocalHttpServer;
 using executor_test::litBox;
 
 // Qt's raster engine spreads some drawing over its own thread pool and hands the work back through
@@ -202,28 +205,28 @@ TEST_F(ExecutorPluginTest, LocalPictureFillsTheFaceOrTheSpaceAboveTheText)
 
 TEST_F(ExecutorPluginTest, WebAddressIsLoadedAsWebImage)
 {
-    LoopbackHttpServer server;
-    ASSERT_TRUE(server.isRunning());
-    server.serve("/green.png", 200, executor_test::pngBytes(8, 8, Qt::green));
-    server.serve("/missing.png", 404, "not here");
+    LocalHttpServer server;
+    ASSERT_GT(server.port(), 0);
+    server.answer("/green.png", 200, executor_test::pngBytes(8, 8, Qt::green), "image/png");
+    server.answer("/missing.png", 404, "not here", "image/png");
 
     Instance instance(m_library);
     instance.set("Text", "");
     instance.set("ImagePath", server.url("/green.png").c_str());
     Face face = paintOnce(instance);
-    EXPECT_EQ(server.requests("/green.png"), 1);
+    EXPECT_EQ(server.requestCount("/green.png"), 1);
     EXPECT_EQ(face.rgb(48, 48), 0x00FF00u);
 
     // The same path again keeps the picture without a second download.
     instance.activate();
     EXPECT_EQ(instance.paint(face), 1);
-    EXPECT_EQ(server.requests("/green.png"), 1);
+    EXPECT_EQ(server.requestCount("/green.png"), 1);
 
     // A web address that fails is tried, then falls back to no picture.
     const QImage expected = defaultImage(instance);
     instance.set("ImagePath", server.url("/missing.png").c_str());
     EXPECT_EQ(paintOnce(instance).toImage(), expected);
-    EXPECT_EQ(server.requests("/missing.png"), 1);
+    EXPECT_EQ(server.requestCount("/missing.png"), 1);
 }
 
 TEST_F(ExecutorPluginTest, PropertiesRoundTripAndUnknownNamesAreRefused)
@@ -269,18 +272,18 @@ TEST_F(ExecutorPluginTest, PropertiesRoundTripAndUnknownNamesAreRefused)
 
 TEST_F(ExecutorPluginTest, UnknownPropertyNameLaysTheFaceOutFromTheCurrentValues)
 {
-    LoopbackHttpServer server;
-    ASSERT_TRUE(server.isRunning());
-    server.serve("/blue.png", 200, executor_test::pngBytes(4, 4, Qt::blue));
+    LocalHttpServer server;
+    ASSERT_GT(server.port(), 0);
+    server.answer("/blue.png", 200, executor_test::pngBytes(4, 4, Qt::blue), "image/png");
     Instance instance(m_library);
     instance.set("ImagePath", server.url("/blue.png").c_str());
-    EXPECT_EQ(server.requests("/blue.png"), 0);
+    EXPECT_EQ(server.requestCount("/blue.png"), 0);
     EXPECT_EQ(instance.set("Refresh", ""), 0);
-    EXPECT_EQ(server.requests("/blue.png"), 1) << "the picture is loaded by the unknown name";
+    EXPECT_EQ(server.requestCount("/blue.png"), 1) << "the picture is loaded by the unknown name";
     instance.activate();
     Face face;
     instance.paint(face);
-    EXPECT_EQ(server.requests("/blue.png"), 1);
+    EXPECT_EQ(server.requestCount("/blue.png"), 1);
     EXPECT_EQ(face.rgb(48, 10), 0x0000FFu);
 }
 
@@ -320,16 +323,16 @@ TEST_F(ExecutorPluginTest, PropertiesDialogNeedsAWidgetApplication)
 
 TEST_F(ExecutorPluginTest, SlowDownloadDoesNotBlockTheMainThread)
 {
-    LoopbackHttpServer server;
-    ASSERT_TRUE(server.isRunning());
-    server.serve("/slow.png", 200, executor_test::pngBytes(4, 4, Qt::yellow), true);
+    LocalHttpServer server;
+    ASSERT_GT(server.port(), 0);
+    server.answer("/slow.png", HttpAnswer::whenReleased(HttpAnswer::text(200, executor_test::pngBytes(4, 4, Qt::yellow), "image/png")));
     Instance instance(m_library);
     instance.set("ImagePath", server.url("/slow.png").c_str());
     instance.activate();
 
     Face face;
     std::thread painter([&] { instance.paint(face); });
-    ASSERT_TRUE(server.waitForHeldRequest("/slow.png", 20));
+    ASSERT_TRUE(server.waitForHeld("/slow.png", std::chrono::seconds(20)));
     // The paint thread is inside the download now; property calls still get through. Were the
     // lock held across the download, they would wait until the server is released below.
     std::future<std::string> text = std::async(std::launch::async, [&] {

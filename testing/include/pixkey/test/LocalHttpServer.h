@@ -74,6 +74,8 @@ struct HttpAnswer {
     static HttpAnswer hanging();
     // `answer` after `delay`.
     static HttpAnswer slow(std::chrono::milliseconds delay, HttpAnswer answer);
+    // `answer` once the test calls LocalHttpServer::release().
+    static HttpAnswer whenReleased(HttpAnswer answer);
     // A 200 whose body is `bytes` long, streamed; `block` is repeated to fill it.
     static HttpAnswer oversized(std::uint64_t bytes, bool announceLength = true,
                                 std::string contentType = "application/octet-stream",
