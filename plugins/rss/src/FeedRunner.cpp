@@ -132,6 +132,12 @@ int FeedRunner::frames() const
     return m_shared->frames;
 }
 
+bool FeedRunner::finished() const
+{
+    std::lock_guard guard(m_shared->lock);
+    return m_shared->finished;
+}
+
 bool FeedRunner::stop(std::chrono::milliseconds wait)
 {
     std::unique_lock guard(m_shared->lock);

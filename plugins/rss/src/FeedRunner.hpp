@@ -60,6 +60,8 @@ public:
     std::string shownLink() const;
     // Number of faces drawn so far.
     int frames() const;
+    // True once the worker has ended (after stop(), also when it ended unattended).
+    bool finished() const;
 
     // Asks the worker to end and waits up to `wait` for it. True when it ended in time; otherwise
     // it finishes its download unattended. No callback runs once this returns.

@@ -96,6 +96,7 @@ RssDialog::RssDialog(QWidget *parent, const RssSettings &settings, FeedState::Li
     m_update->setPageStep(20);
     m_update->setTickLabels({QStringLiteral("1 min"), QStringLiteral("10 min"), QStringLiteral("30 min"),
                              QStringLiteral("1 hr"), QStringLiteral("8 hrs"), QStringLiteral("1 day")});
+    m_update->setMinimumWidth(330);
     m_update->setValue(positionForSeconds(settings.refreshPeriod));
     m_interval = new QLineEdit(updateBox);
     m_interval->setReadOnly(true);
