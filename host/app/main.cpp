@@ -20,6 +20,9 @@
 
 int main(int argc, char **argv)
 {
+    // Plug-ins that render web pages load their engine later, which needs shared OpenGL contexts
+    // from the start.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
 

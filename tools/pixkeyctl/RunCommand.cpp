@@ -15,7 +15,7 @@
 #include "PluginCallGuard.h"
 #include "PluginInstance.h"
 
-#include <QGuiApplication>
+#include <QApplication>
 
 #include <array>
 #include <csignal>
@@ -143,7 +143,10 @@ int runRun(const std::vector<std::string> &args, const CtlOptions &options)
     static int argc = 1;
     static char name[] = "pixkeyctl";
     static char *argv[] = {name, nullptr};
-    QGuiApplication application(argc, argv);
+    // A widget application made with shared OpenGL contexts: plug-ins that render web pages need
+    // both, and the contexts cannot be shared once the application exists.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication application(argc, argv);
 
     // SIGINT and SIGTERM are taken with sigtimedwait on this thread; blocked before any thread
     // starts, so that the link's worker and the paint threads inherit the mask.
@@ -186,7 +189,9 @@ int runRun(const std::vector<std::string> &args, const CtlOptions &options)
 
     int result = ExitOk;
     for (;;) {
-        queue.pumpFor(std::chrono::milliseconds(50));
+        // Qt's own events carry plug-ins' work on the main thread (a web page's loading).
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        queue.pumpFor(std::chrono::milliseconds(10));
         const timespec now{0, 0};
         const int sig = sigtimedwait(&stopSignals, nullptr, &now);
         if (sig == SIGINT || sig == SIGTERM)
