@@ -17,7 +17,9 @@ namespace {
 constexpr std::size_t kCommLength = 15;
 
 // Reads up to `size - 1` bytes of `path` below `dirFd` into `buffer` and terminates them. Returns
-// the length, or -1 when the file cannot be opened or read (gone, hidden, not permitted).
+// the length, or -1 when the file cannot be opened or read (gone, hidden, not permitted). The files
+// read here are small: a read that returns less than asked for has reached the end, which saves a
+// system call per file on a sample that opens one file per process.
 ssize_t readSmallFile(int dirFd, const char *path, char *buffer, std::size_t size)
 {
     const int fd = openat(dirFd, path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
@@ -25,16 +27,17 @@ ssize_t readSmallFile(int dirFd, const char *path, char *buffer, std::size_t siz
         return -1;
     std::size_t length = 0;
     while (length + 1 < size) {
-        const ssize_t got = read(fd, buffer + length, size - 1 - length);
+        const std::size_t wanted = size - 1 - length;
+        const ssize_t got = read(fd, buffer + length, wanted);
         if (got < 0) {
             if (errno == EINTR)
                 continue;
             close(fd);
             return -1;
         }
-        if (got == 0)
-            break;
         length += std::size_t(got);
+        if (got == 0 || std::size_t(got) < wanted)
+            break;
     }
     close(fd);
     buffer[length] = '\0';
@@ -94,6 +97,7 @@ struct StatLine {
     std::uint64_t userTicks = 0;
     std::uint64_t systemTicks = 0;
     std::uint64_t startTime = 0;
+    std::uint64_t residentPages = 0;
 };
 
 // "PID (COMM) STATE PPID ...": the command name may hold blanks and parentheses of its own, so it
@@ -106,11 +110,13 @@ bool parseStat(const char *line, StatLine &out)
         return false;
     out.comm.assign(open + 1, std::size_t(close - open - 1));
     const char *p = close + 1;
-    // Fields after the name, counted from 1: state (1), ppid ... cstime, then utime is the 12th,
-    // stime the 13th, starttime the 20th.
+    // Fields after the name, counted from 1: state is the 1st, utime the 12th, stime the 13th,
+    // starttime the 20th, rss the 22nd.
     // The words between are skipped, not read: priority and nice are negative for some processes.
+    // The resident pages (rss) come two words after the start time; they are the same count as the
+    // second number of statm, read here from the same line so one file a process does.
     return skipWords(p, 11) && nextNumber(p, out.userTicks) && nextNumber(p, out.systemTicks) && skipWords(p, 6)
-           && nextNumber(p, out.startTime);
+           && nextNumber(p, out.startTime) && skipWords(p, 1) && nextNumber(p, out.residentPages);
 }
 
 } // namespace
@@ -246,13 +252,6 @@ bool ProcessSampler::sample()
         std::snprintf(path, sizeof path, "%s/stat", entry->d_name);
         if (readSmallFile(m_rootFd, path, buffer, sizeof buffer) <= 0 || !parseStat(buffer, stat))
             continue;
-        std::snprintf(path, sizeof path, "%s/statm", entry->d_name);
-        if (readSmallFile(m_rootFd, path, buffer, sizeof buffer) <= 0)
-            continue;
-        const char *p = buffer;
-        std::uint64_t sizePages = 0, residentPages = 0;
-        if (!nextNumber(p, sizePages) || !nextNumber(p, residentPages))
-            continue;
 
         const int pid = int(std::strtol(entry->d_name, nullptr, 10));
         const std::uint64_t time = toHundredNs(stat.userTicks) + toHundredNs(stat.systemTicks);
@@ -260,7 +259,7 @@ bool ProcessSampler::sample()
         const bool known = previous != m_previous.end() && previous->second.startTime == stat.startTime;
 
         ProcessEntry process;
-        process.memoryKb = residentPages * m_pageBytes / 1024;
+        process.memoryKb = stat.residentPages * m_pageBytes / 1024;
         process.cpu = known ? shareOf(time, previous->second.time, elapsed) : 0;
         // The executable's name is looked up once per process, not on every sample.
         process.name = known && previous->second.comm == stat.comm ? previous->second.name

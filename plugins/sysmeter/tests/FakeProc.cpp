@@ -61,7 +61,6 @@ void FakeProc::addProcess(const Process &p)
                   p.pid, p.comm.c_str(), p.pid, p.pid, (unsigned long long)p.utime, (unsigned long long)p.stime,
                   (unsigned long long)p.startTime, (unsigned long long)p.residentPages);
     write(dir + "/stat", stat);
-    write(dir + "/statm", "1000 " + std::to_string(p.residentPages) + " 10 1 0 50 0\n");
     const fs::path exe = fs::path(m_root) / dir / "exe";
     std::error_code ignored;
     fs::remove(exe, ignored);

@@ -198,12 +198,10 @@ TEST(SysmeterSampler, ProcessesThatVanishOrCannotBeReadAreLeftOut)
     FakeProc tree;
     tree.addProcess({.pid = 35, .comm = "survivor"});
     tree.write("30/status", "listed, then gone before its files were read\n");
-    tree.write("31/stat", "31 (halfgone) S 1 1 1 0 -1 0 0 0 0 0 1 1 0 0 20 0 1 0 5 100 1\n");
+    tree.write("31/stat", "31 (cut short) S 1 1 1 0 -1 0 0 0 0 0 1 1 0 0 20 0 1 0 5 100\n");
     std::filesystem::create_directories(tree.root() + "/32/stat");
     tree.write("33/stat", "33 nonsense\n");
-    tree.write("33/statm", "1 1 1 1 0 1 0\n");
     tree.write("34/stat", "");
-    tree.write("34/statm", "1 1 1 1 0 1 0\n");
     tree.write("self/stat", "1 (self) S\n");
     tree.write("99999999999/stat", "1 (huge) S\n");
     Sampled s(tree.root(), 1, 100);

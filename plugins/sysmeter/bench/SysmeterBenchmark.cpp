@@ -1,0 +1,116 @@
+// Time of one sample of the real /proc and of a written tree of 1,000 processes, of one paint of
+// each key, and the processor time two keys take over a minute of painting every two seconds.
+//
+//   bin/bench_sysmeter [--benchmark_filter=Sample]     (TwoKeysOneMinute takes a minute)
+#include "FakeProc.h"
+#include "ProcessSampler.h"
+#include "SystemMonitor.h"
+
+#include <pixkey_plugin.h>
+
+#include <QGuiApplication>
+#include <QImage>
+
+#include <benchmark/benchmark.h>
+
+#include <array>
+#include <chrono>
+#include <ctime>
+#include <thread>
+
+namespace {
+
+void ensureApplication()
+{
+    if (QCoreApplication::instance())
+        return;
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "bench_sysmeter";
+    static char *argv[] = {name, nullptr};
+    new QGuiApplication(argc, argv);
+}
+
+// A clock that moves one second each time it is read, so every call samples anew.
+sysmeter::SamplerOptions movingClock()
+{
+    auto now = std::make_shared<std::uint64_t>(0);
+    return sysmeter::SamplerOptions{0, 0, 0, [now] { return *now += 1000; }};
+}
+
+double processCpuSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+void BM_SampleRealProc(benchmark::State &state)
+{
+    sysmeter::ProcessSampler sampler("/proc", movingClock());
+    for (auto _ : state)
+        benchmark::DoNotOptimize(sampler.sample());
+    state.counters["processes"] = double(sampler.processes().size());
+}
+BENCHMARK(BM_SampleRealProc)->Unit(benchmark::kMillisecond);
+
+void BM_SampleWrittenTree(benchmark::State &state)
+{
+    sysmeter_test::FakeProc tree;
+    tree.setCpu(1000, 100, 5000);
+    for (int pid = 1; pid <= state.range(0); ++pid)
+        tree.addProcess({pid, "process-" + std::to_string(pid), std::uint64_t(pid), 1, std::uint64_t(100 + pid), 1, {}});
+    sysmeter::ProcessSampler sampler(tree.root(), movingClock());
+    for (auto _ : state)
+        benchmark::DoNotOptimize(sampler.sample());
+    state.counters["processes"] = double(sampler.processes().size());
+}
+BENCHMARK(BM_SampleWrittenTree)->Arg(1000)->Unit(benchmark::kMillisecond);
+
+// One paint of a key on the real system, sampling included (the strip is left out: a copy).
+void BM_Paint(benchmark::State &state)
+{
+    ensureApplication();
+    sysmeter::SystemMonitor monitor("/proc", movingClock());
+    std::array<std::uint8_t, PKX_FACE_SIZE * PKX_FACE_STRIDE> bytes{};
+    PkxSurface surface{bytes.data(), PKX_FACE_SIZE, PKX_FACE_SIZE, PKX_FACE_STRIDE};
+    for (auto _ : state) {
+        if (state.range(0) == 1)
+            monitor.paintMemory(surface);
+        else
+            monitor.paintProcessor(surface);
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_Paint)->Arg(1)->Arg(2)->ArgName("kind")->Unit(benchmark::kMillisecond);
+
+// Both keys on their own threads, painting every 2 s for 60 s as the host runs them; reports the
+// processor time the process used meanwhile, in milliseconds and as a share of one processor.
+void BM_TwoKeysOneMinute(benchmark::State &state)
+{
+    ensureApplication();
+    for (auto _ : state) {
+        const double before = processCpuSeconds();
+        auto key = [](int kind) {
+            sysmeter::SystemMonitor monitor;
+            std::array<std::uint8_t, PKX_FACE_SIZE * PKX_FACE_STRIDE> bytes{};
+            PkxSurface surface{bytes.data(), PKX_FACE_SIZE, PKX_FACE_SIZE, PKX_FACE_STRIDE};
+            const auto start = std::chrono::steady_clock::now();
+            for (int i = 0; i < 30; ++i) {
+                kind == 1 ? monitor.paintMemory(surface) : monitor.paintProcessor(surface);
+                std::this_thread::sleep_until(start + std::chrono::seconds(2) * (i + 1));
+            }
+        };
+        std::thread memory(key, 1), processor(key, 2);
+        memory.join();
+        processor.join();
+        const double used = processCpuSeconds() - before;
+        state.counters["cpu_ms"] = used * 1000;
+        state.counters["cpu_percent"] = used / 60 * 100;
+    }
+}
+BENCHMARK(BM_TwoKeysOneMinute)->Iterations(1)->Unit(benchmark::kSecond);
+
+} // namespace
+
+BENCHMARK_MAIN();
