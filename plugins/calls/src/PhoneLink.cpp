@@ -75,6 +75,10 @@ public:
             if (attached) {
                 for (auto &[command, params] : commands)
                     send(command, params, Kind::Other, now);
+                // A list asked for after the commands shows what they did (a call dialled out is
+                // announced by no event with an id until it rings).
+                if (!commands.empty())
+                    m_listWanted = true;
                 if (!listPending() && (m_listWanted || (haveCalls && now >= m_nextList)))
                     requestList(now);
             }
@@ -351,9 +355,11 @@ private:
     void callEvent(const PhoneMessage &event, Clock::time_point now)
     {
         const std::string &type = event.type;
-        if (type == "CALL_RTCP" || event.id.empty())
+        if (type == "CALL_RTCP")
             return;
         m_listWanted = true;
+        if (event.id.empty())
+            return;
         std::lock_guard lock(m_link.m_lock);
         PhoneSnapshot &state = m_link.m_state;
         auto call = std::find_if(state.calls.begin(), state.calls.end(),

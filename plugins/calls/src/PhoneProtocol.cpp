@@ -41,10 +41,11 @@ std::string cleaned(const QString &value, std::size_t limit, bool keepNewlines =
     return text;
 }
 
-std::string field(const QJsonObject &object, const char *name, std::size_t limit = kMaxFieldLength)
+std::string field(const QJsonObject &object, const char *name, std::size_t limit = kMaxFieldLength,
+                  bool keepNewlines = false)
 {
     const QJsonValue value = object.value(QLatin1String(name));
-    return value.isString() ? cleaned(value.toString(), limit) : std::string();
+    return value.isString() ? cleaned(value.toString(), limit, keepNewlines) : std::string();
 }
 
 std::string_view trimmed(std::string_view text)
@@ -193,7 +194,7 @@ std::optional<PhoneMessage> parsePhoneMessage(std::string_view json)
         message.peerUri = field(object, "peeruri");
         message.peerDisplayName = field(object, "peerdisplayname");
         message.id = field(object, "id");
-        message.param = field(object, "param", 1024);
+        message.param = field(object, "param", 1024, true); // a message summary has several lines
         return message;
     }
     return std::nullopt;
