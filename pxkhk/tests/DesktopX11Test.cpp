@@ -2,9 +2,11 @@
 // window changes of two processes, the switch hotkey typed through XTest, modifier rows and the
 // idle time.
 #include <pixkey/pxkhk/DesktopHook.h>
+#include <pixkey/test/ServiceProcess.h>
+#include <pixkey/test/XServer.h>
 
 #include "RecordingSink.h"
-#include "XServerFixture.h"
+#include "TestWindowProcess.h"
 
 // GoogleTest first: Xlib defines macros (None, Bool, Status) that clash with its templates.
 #include <gtest/gtest.h>
@@ -21,18 +23,15 @@
 
 using namespace std::chrono_literals;
 using pixkey::DesktopHook;
-using pixkey::test::ChildProcess;
+using pixkey::test::testWindow;
 using pixkey::test::RecordingSink;
-using pixkey::test::XServerFixture;
+using pixkey::test::ServiceProcess;
+using pixkey::test::XServer;
+using pixkey::test::XServerEnvironment;
 
 namespace {
 
-const auto *const serverEnvironment = ::testing::AddGlobalTestEnvironment(new XServerFixture);
-
-std::string testsFolder()
-{
-    return std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
-}
+const auto *const serverEnvironment = ::testing::AddGlobalTestEnvironment(new XServerEnvironment({.windowManager = true}));
 
 unsigned long activeWindow(Display *display)
 {
@@ -79,18 +78,18 @@ class PxkhkDesktop : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!XServerFixture::skipReason.empty())
-            GTEST_SKIP() << XServerFixture::skipReason;
+        if (!XServerEnvironment::running())
+            GTEST_SKIP() << XServerEnvironment::skipReason();
         char pattern[] = "/tmp/pxkhk-x11-XXXXXX";
         ASSERT_NE(::mkdtemp(pattern), nullptr);
         m_base = pattern;
         DesktopHook::Options options;
         options.runtimeFolder = m_base + "/pixkey";
-        options.displayName = XServerFixture::display;
+        options.displayName = XServerEnvironment::display();
         hook = std::make_unique<DesktopHook>(options);
         ASSERT_TRUE(hook->desktopAvailable());
         hook->Hook(&sink);
-        input = XOpenDisplay(XServerFixture::display.c_str());
+        input = XOpenDisplay(XServerEnvironment::display().c_str());
         ASSERT_NE(input, nullptr);
     }
     void TearDown() override
@@ -151,16 +150,16 @@ private:
 
 TEST_F(PxkhkDesktop, ForegroundChangesOfTwoProcessesWithTheirExecutables)
 {
-    ChildProcess first, second;
-    ASSERT_TRUE(first.start(testsFolder() + "/pxkhk_test_window_a", {"first"}));
-    const unsigned long a = std::stoul(first.readLine(), nullptr, 16);
+    ServiceProcess first(testWindow("a", "first")), second(testWindow("b", "second"));
+    ASSERT_TRUE(first.start());
+    const unsigned long a = std::stoul(first.readLine().value_or(""), nullptr, 16);
     ASSERT_NE(a, 0u);
     auto r = activate(a, {{a, 1}});
     ASSERT_TRUE(contains(r.foreground, {{a, 1}})) << "seen:" << describe(r.foreground) << ", active now "
                                                   << activeWindow(input);
 
-    ASSERT_TRUE(second.start(testsFolder() + "/pxkhk_test_window_b", {"second"}));
-    const unsigned long b = std::stoul(second.readLine(), nullptr, 16);
+    ASSERT_TRUE(second.start());
+    const unsigned long b = std::stoul(second.readLine().value_or(""), nullptr, 16);
     r = activate(b, {{a, 1}, {a, 0}, {b, 1}});
     ASSERT_TRUE(contains(r.foreground, {{a, 1}, {a, 0}, {b, 1}})) << "seen:" << describe(r.foreground);
 
@@ -336,10 +335,10 @@ TEST_F(PxkhkDesktop, IdleTimeGrowsWithoutInputAndDropsAfterIt)
 
 TEST(PxkhkDisplayLost, AServerThatGoesAwaySwitchesTheDesktopSideOffAndNothingElse)
 {
-    std::string display, error;
-    const pid_t server = pixkey::test::startXvfb(display, error);
-    if (!server)
-        GTEST_SKIP() << error;
+    XServer server;
+    if (!server.running())
+        GTEST_SKIP() << server.skipReason();
+    const std::string display = server.display();
     char pattern[] = "/tmp/pxkhk-x11-XXXXXX";
     ASSERT_NE(::mkdtemp(pattern), nullptr);
     DesktopHook::Options options;
@@ -354,7 +353,7 @@ TEST(PxkhkDisplayLost, AServerThatGoesAwaySwitchesTheDesktopSideOffAndNothingEls
         ASSERT_TRUE(hook.idleTime().has_value());
 
         testing::internal::CaptureStderr();
-        pixkey::test::endProcess(server);
+        server.stop();
         // Xlib would end the process here; the hook notices and carries on without the display.
         const auto deadline = std::chrono::steady_clock::now() + 10s;
         while (hook.desktopAvailable() && std::chrono::steady_clock::now() < deadline) {

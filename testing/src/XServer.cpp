@@ -73,10 +73,17 @@ XServer::XServer(Options options)
 
 XServer::~XServer()
 {
+    stop();
+}
+
+void XServer::stop()
+{
     if (m_windowManager)
         m_windowManager->stop();
     if (m_server)
         m_server->stop();
+    m_windowManager.reset();
+    m_server.reset();
 }
 
 void XServer::exportDisplay() const

@@ -1,7 +1,7 @@
 // pixkeyctl's catalogue and layout commands, run as the user would: a plug-in installed from
 // another folder, a layout built on the command line, listed back after the program ended, and
 // shown on the emulated keypad.
-#include "KeypadEmulator.h"
+#include <pixkey/test/EmulatedKeypad.h>
 
 #include <QFile>
 #include <QProcess>
@@ -100,21 +100,20 @@ TEST_F(PixkeyctlLayouts, BuildListAndShowALayout)
     ASSERT_EQ(run({QStringLiteral("clear"), QStringLiteral("Work"), QStringLiteral("Shift"), QStringLiteral("2")}).code, 0);
     EXPECT_FALSE(run({QStringLiteral("layouts")}).out.contains(QStringLiteral("Shift")));
 
-    pixkey::KeypadEmulator emulator((home.path() + QStringLiteral("/keypad")).toStdString());
-    std::string error;
-    ASSERT_TRUE(emulator.start(&error)) << error;
+    pixkey::test::EmulatedKeypad emulator("keypad", home.path().toStdString());
+    ASSERT_TRUE(emulator.start());
     QProcess activate;
     activate.setProcessEnvironment(environment());
     activate.start(QStringLiteral(PIXKEYCTL_PATH),
                    {QStringLiteral("--port"), QString::fromStdString(emulator.linkPath()), QStringLiteral("activate"),
                     QStringLiteral("work"), QStringLiteral("60")});
-    const bool shown = emulator.waitUntil([&] { return anyLit(emulator.shownFrameRgb(1)); }, std::chrono::seconds(20));
+    const bool shown = emulator->waitUntil([&] { return anyLit(emulator->shownFrameRgb(1)); }, std::chrono::seconds(20));
     activate.terminate();
     ASSERT_TRUE(activate.waitForFinished(20000));
     EXPECT_TRUE(shown) << QString::fromUtf8(activate.readAllStandardError()).toStdString();
     EXPECT_EQ(activate.exitCode(), 0);
-    EXPECT_FALSE(anyLit(emulator.shownFrameRgb(2)));
-    EXPECT_FALSE(anyLit(emulator.shownFrameRgb(3)));
+    EXPECT_FALSE(anyLit(emulator->shownFrameRgb(2)));
+    EXPECT_FALSE(anyLit(emulator->shownFrameRgb(3)));
 }
 
 } // namespace

@@ -49,10 +49,9 @@ std::unique_ptr<Runtime> RuntimeFixture::makeRuntime(const QString &name, const 
 
 KeypadEmulator &RuntimeFixture::startKeypad(const QString &name)
 {
-    keypads.push_back(std::make_unique<KeypadEmulator>((dir.path() + QStringLiteral("/") + name).toStdString()));
-    std::string error;
-    EXPECT_TRUE(keypads.back()->start(&error)) << error;
-    return *keypads.back();
+    keypads.push_back(std::make_unique<EmulatedKeypad>(name.toStdString(), dir.path().toStdString()));
+    EXPECT_TRUE(keypads.back()->start());
+    return keypads.back()->emulator();
 }
 
 bool RuntimeFixture::pumpUntil(const std::function<bool()> &done, std::chrono::milliseconds timeout)

@@ -1,8 +1,9 @@
 #pragma once
 
 #include "HiddenRuntimeWindow.h"
-#include "KeypadEmulator.h"
 #include "Runtime.h"
+
+#include <pixkey/test/EmulatedKeypad.h>
 
 #include <QTemporaryDir>
 
@@ -42,7 +43,7 @@ protected:
     QString storeFolder(const QString &name) const;
 
     QTemporaryDir dir;
-    std::vector<std::unique_ptr<KeypadEmulator>> keypads;
+    std::vector<std::unique_ptr<EmulatedKeypad>> keypads;
     std::vector<int> exitCodes;
 };
 

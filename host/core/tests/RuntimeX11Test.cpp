@@ -7,7 +7,9 @@
 #include "PluginEntry.h"
 #include "PluginLibrary.h"
 #include "RuntimeFixture.h"
-#include "XServerFixture.h"
+#include "TestWindowProcess.h"
+
+#include <pixkey/test/XServer.h>
 
 #include <QCoreApplication>
 
@@ -20,7 +22,7 @@
 namespace pixkey::test {
 namespace {
 
-const auto *const serverEnvironment = ::testing::AddGlobalTestEnvironment(new XServerFixture);
+const auto *const serverEnvironment = ::testing::AddGlobalTestEnvironment(new XServerEnvironment({.windowManager = true}));
 
 std::string testsFolder()
 {
@@ -41,10 +43,10 @@ class RuntimeX11Test : public RuntimeFixture {
 protected:
     void SetUp() override
     {
-        if (!XServerFixture::skipReason.empty())
-            GTEST_SKIP() << XServerFixture::skipReason;
+        if (!XServerEnvironment::running())
+            GTEST_SKIP() << XServerEnvironment::skipReason();
         RuntimeFixture::SetUp();
-        input = XOpenDisplay(XServerFixture::display.c_str());
+        input = XOpenDisplay(XServerEnvironment::display().c_str());
         ASSERT_NE(input, nullptr);
     }
     void TearDown() override
@@ -62,7 +64,7 @@ protected:
         options.storeFolder = storeFolder(QStringLiteral("x"));
         options.folders = {dir.path() + QStringLiteral("/program"), dir.path() + QStringLiteral("/user-x")};
         options.hook.runtimeFolder = (dir.path() + QStringLiteral("/peers")).toStdString();
-        options.hook.displayName = XServerFixture::display;
+        options.hook.displayName = XServerEnvironment::display();
         options.watchSession = false;
         options.watchDevices = false;
         options.window = [](AppCore &core) { return std::make_unique<RecordingWindow>(core); };
@@ -109,9 +111,9 @@ protected:
     Display *input = nullptr;
 };
 
-unsigned long windowId(ChildProcess &child)
+unsigned long windowId(ServiceProcess &window)
 {
-    return std::stoul(child.readLine(), nullptr, 16);
+    return std::stoul(window.readLine().value_or(""), nullptr, 16);
 }
 
 TEST_F(RuntimeX11Test, ApplicationLayoutsFollowTheActiveWindowAndTheHotkeyCyclesManualLayouts)
@@ -128,9 +130,9 @@ TEST_F(RuntimeX11Test, ApplicationLayoutsFollowTheActiveWindowAndTheHotkeyCycles
     core.setSlot(*first, 0, 0, core.catalogue.CreateInstance(*vegas->library->function(1)));
     ASSERT_TRUE(pumpUntil([&] { return runtime->link().IsConnected() && keyIsDark(keypad, 1); }));
 
-    ChildProcess a, b;
-    ASSERT_TRUE(a.start(testsFolder() + "/pxkhk_test_window_a", {"first"}));
-    ASSERT_TRUE(b.start(testsFolder() + "/pxkhk_test_window_b", {"second"}));
+    ServiceProcess a(testWindow("a", "first")), b(testWindow("b", "second"));
+    ASSERT_TRUE(a.start());
+    ASSERT_TRUE(b.start());
     const unsigned long windowA = windowId(a), windowB = windowId(b);
 
     ASSERT_TRUE(activate(windowA, first));

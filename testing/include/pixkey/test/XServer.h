@@ -45,6 +45,8 @@ public:
     const std::string &display() const { return m_display; } // ":N"; empty when Xvfb did not start
     std::string environmentEntry() const { return "DISPLAY=" + m_display; } // for ServiceProcess
     void exportDisplay() const; // sets DISPLAY in this process
+    // Stops openbox and Xvfb now (a display that goes away under the code under test).
+    void stop();
 
 private:
     std::unique_ptr<ServiceProcess> m_server;
