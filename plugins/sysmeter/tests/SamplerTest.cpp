@@ -215,12 +215,13 @@ TEST(SysmeterSampler, AnotherUsersHiddenProcessIsLeftOut)
     tree.addProcess({.pid = 7, .comm = "mine"});
     tree.addProcess({.pid = 8, .comm = "theirs"});
     chmod(tree.root().c_str(), 0755);
-    chmod((tree.root() + "/8").c_str(), 0700); // as /proc/PID is with hidepid=1
+    chmod((tree.root() + "/8").c_str(), 0); // as /proc/PID is with hidepid=1
     const std::string root = tree.root();
     const std::string names = unprivileged([&] {
         Sampled s(root, 1, 100);
         return s.at(1) ? s.names() : std::string("<no sample>");
     });
+    chmod((tree.root() + "/8").c_str(), 0755);
     EXPECT_EQ(names, "Idle,mine");
 }
 
@@ -229,7 +230,7 @@ TEST(SysmeterSampler, LoadFromProcessorTotalsWithoutProcessTable)
     // The tree can be entered but not listed: no process table, only the processor totals.
     FakeProc tree;
     tree.setCpu(300, 100, 600);
-    chmod(tree.root().c_str(), 0711);
+    chmod(tree.root().c_str(), 0111);
     chmod((tree.root() + "/stat").c_str(), 0666);
     const std::string root = tree.root();
     const std::string loads = unprivileged([&] {
