@@ -119,15 +119,14 @@ std::int64_t PlayerState::positionAtTime(Clock::time_point now) const
 {
     if (positionUs < 0)
         return -1;
-    std::int64_t position = positionUs;
-    if (playing && rate > 0 && now > positionAt) {
-        const double advanced =
-            double(std::chrono::duration_cast<std::chrono::microseconds>(now - positionAt).count()) * rate;
-        position = std::int64_t(std::min(double(positionUs) + advanced, double(kMaxMicroseconds)));
-    }
-    if (lengthUs >= 0 && position > lengthUs)
-        position = lengthUs;
-    return position;
+    if (!playing || rate <= 0 || now <= positionAt)
+        return positionUs;
+    const double advanced =
+        double(std::chrono::duration_cast<std::chrono::microseconds>(now - positionAt).count()) * rate;
+    // Advancing stops at the end of the track; a position the player itself puts past the end is
+    // kept as it is (the key then shows no times).
+    const double end = lengthUs >= 0 ? double(std::max(lengthUs, positionUs)) : double(kMaxMicroseconds);
+    return std::int64_t(std::min(double(positionUs) + advanced, end));
 }
 
 void PlayerState::apply(const QVariantMap &properties, bool complete, Clock::time_point now)

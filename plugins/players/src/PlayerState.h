@@ -32,8 +32,8 @@ struct PlayerState {
     double rate = 1.0;            // Rate; the position advances by it while playing
     Clock::time_point positionAt{};
 
-    // The position at `now`: the last one read, advanced by the rate while playing and kept within
-    // the track; -1 when the player has none.
+    // The position at `now`: the last one read, advanced by the rate while playing but not beyond
+    // the end of the track; -1 when the player has none.
     std::int64_t positionAtTime(Clock::time_point now) const;
 
     // Takes the values found in a map of org.mpris.MediaPlayer2.Player properties (GetAll, or the
