@@ -8,11 +8,12 @@
 #include "DeviceLink.h"
 #include "DeviceListener.h"
 #include "ImagePicker.h"
-#include "KeypadEmulator.h"
 #include "MainThreadQueue.h"
 #include "SettingsDialog.h"
 #include "SettingsStore.h"
 #include "TrayIcon.h"
+
+#include <pixkey/test/EmulatedKeypad.h>
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -42,12 +43,11 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(QDir().mkpath(programDir.path() + QStringLiteral("/Plugins")));
-        emulator = std::make_unique<KeypadEmulator>((linkDir.path() + QStringLiteral("/keypad")).toStdString());
-        std::string error;
-        ASSERT_TRUE(emulator->start(&error)) << error;
-        ::setenv("PIXKEY_PORT", emulator->linkPath().c_str(), 1);
-        link = std::make_unique<DeviceLink>(&listener);
-        ::unsetenv("PIXKEY_PORT");
+        ASSERT_TRUE(emulated.start());
+        {
+            const auto port = emulated.portVariable();
+            link = std::make_unique<DeviceLink>(&listener);
+        }
         store = std::make_unique<SettingsStore>(storeDir.path() + QStringLiteral("/Vostrel"));
         keypad = std::make_unique<DeviceKeypad>(*link, [this] { return core->settings.value(Settings::Orientation); });
         core = std::make_unique<AppCore>(*store, PluginCatalogue::Folders{programDir.path(), userDir.path() + QStringLiteral("/Plugins")},
@@ -66,7 +66,6 @@ protected:
         window.reset();
         core.reset();
         link.reset();
-        emulator.reset();
     }
 
     bool pumpUntil(const std::function<bool()> &done)
@@ -84,7 +83,7 @@ protected:
     // What device key 1..3 shows: the test plug-in's face (strongly red), black, or anything else.
     Look look(int deviceKey) const
     {
-        const std::vector<uint8_t> rgb = emulator->shownFrameRgb(deviceKey);
+        const std::vector<uint8_t> rgb = emulated->shownFrameRgb(deviceKey);
         if (rgb.size() < 3 * 96 * 96)
             return Look::Other;
         const std::size_t middle = (48 * 96 + 48) * 3;
@@ -94,8 +93,8 @@ protected:
         return r > 100 && r > 2 * g ? Look::Face : Look::Other;
     }
 
-    QTemporaryDir linkDir, storeDir, programDir, userDir;
-    std::unique_ptr<KeypadEmulator> emulator;
+    QTemporaryDir storeDir, programDir, userDir;
+    EmulatedKeypad emulated;
     ConnectionListener listener;
     std::unique_ptr<DeviceLink> link;
     std::unique_ptr<SettingsStore> store;
@@ -117,10 +116,10 @@ TEST_F(ConfiguratorKeypadTest, SettingsCancelPutsOrientationAndBrightnessBackOnT
     dialog.orientationPicker().setFocus();
     QTest::keyClick(&dialog.orientationPicker(), Qt::Key_Right);
     QTest::keyClick(&dialog.brightnessPicker(), Qt::Key_Left);
-    EXPECT_TRUE(pumpUntil([&] { return look(3) == Look::Face && look(1) == Look::Black && emulator->brightness() == 40; }));
+    EXPECT_TRUE(pumpUntil([&] { return look(3) == Look::Face && look(1) == Look::Black && emulated->brightness() == 40; }));
 
     dialog.reject();
-    EXPECT_TRUE(pumpUntil([&] { return look(1) == Look::Face && look(3) == Look::Black && emulator->brightness() == 60; }));
+    EXPECT_TRUE(pumpUntil([&] { return look(1) == Look::Face && look(3) == Look::Black && emulated->brightness() == 60; }));
 }
 
 TEST_F(ConfiguratorKeypadTest, CancelShowsTheStoredLayoutOnTheKeys)
