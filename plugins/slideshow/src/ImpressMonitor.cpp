@@ -88,6 +88,7 @@ int ImpressMonitor::subscribe(int kind, int gotoIndex, const std::string &thumbn
         std::lock_guard lock(m_mutex);
         id = m_nextId++;
         m_subscribers[id] = Subscriber{kind, gotoIndex, thumbnailFile};
+        m_pollNow = true;
     }
     m_changed.notify_all();
     return id;
@@ -101,6 +102,7 @@ void ImpressMonitor::setGotoIndex(int id, int gotoIndex)
         if (found == m_subscribers.end() || found->second.gotoIndex == gotoIndex)
             return;
         found->second.gotoIndex = gotoIndex;
+        m_pollNow = true;
     }
     m_changed.notify_all();
 }
@@ -156,7 +158,8 @@ void ImpressMonitor::run()
     std::unique_lock lock(m_mutex);
     for (;;) {
         m_changed.wait_until(lock, next, [&] {
-            return m_stopping || (!m_subscribers.empty() && (!m_commands.empty() || Clock::now() >= next));
+            return m_stopping
+                   || (!m_subscribers.empty() && (m_pollNow || !m_commands.empty() || Clock::now() >= next));
         });
         if (m_stopping)
             return;
@@ -168,6 +171,7 @@ void ImpressMonitor::run()
             next = Clock::now() + std::chrono::hours(1);
             continue;
         }
+        m_pollNow = false;
         lock.unlock();
         cycle();
         lock.lock();

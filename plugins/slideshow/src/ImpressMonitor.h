@@ -133,6 +133,7 @@ private:
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed; // wakes the thread and waitForPublication
     bool m_stopping = false;                   // guarded by m_mutex
+    bool m_pollNow = false;                    // guarded by m_mutex: look before the interval ends
     std::map<int, Subscriber> m_subscribers;   // guarded by m_mutex
     int m_nextId = 1;                          // guarded by m_mutex
     std::deque<Command> m_commands;            // guarded by m_mutex

@@ -39,6 +39,20 @@ void copyText(char *buffer, const std::string &text)
     buffer[length] = '\0';
 }
 
+// `value` cut to what a property buffer holds, at a character boundary.
+void copyText(std::string &text, const char *value)
+{
+    if (!value)
+        return;
+    std::size_t length = strnlen(value, PKX_PROPERTY_TEXT_SIZE);
+    if (length > PKX_PROPERTY_TEXT_SIZE - 1) {
+        length = PKX_PROPERTY_TEXT_SIZE - 1;
+        while (length > 0 && (static_cast<unsigned char>(value[length]) & 0xC0) == 0x80)
+            --length;
+    }
+    text.assign(value, length);
+}
+
 // A decimal value as atoi reads it (leading blanks, a sign, digits; 0 for anything else), kept
 // within the range of an int instead of overflowing.
 int readIndex(const char *value)
@@ -241,7 +255,8 @@ int SlideshowPlugin::SetProperty(const char *name, const char *value)
         return 0;
     std::lock_guard lock(m_lock);
     if (std::strncmp(name, "Caption", PKX_PROPERTY_TEXT_SIZE) == 0) {
-        std::string caption = value ? std::string(value, strnlen(value, PKX_PROPERTY_TEXT_SIZE - 1)) : std::string();
+        std::string caption;
+        copyText(caption, value);
         if (caption != m_gotoCaption) {
             m_gotoCaption = std::move(caption);
             m_shown.thumbnailOk = 0; // the next Paint draws the new caption
