@@ -237,7 +237,7 @@ TEST_F(PlayersFace, WithoutPlayersTheKeysDoNothingAndTheStripIsBlack)
     EXPECT_FALSE(face.rowsHoldOtherThan(66, 95, 0)) << "no title, black strip";
     const auto start = std::chrono::steady_clock::now();
     next->OnKeyDown();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 100ms) << "nothing is sent";
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s) << "nothing is sent, nothing waited for";
 }
 
 TEST_F(PlayersFace, HugeMetadataIsCutAndStillScrolls)

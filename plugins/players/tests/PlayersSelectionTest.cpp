@@ -184,7 +184,7 @@ TEST_F(PlayersSelection, APlayerThatNeverAnswersHoldsNothingUp)
     for (int i = 0; i < 5; ++i)
         playPause.Paint(*face.surface());
     playPause.OnKeyDown();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 200ms);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s) << "nothing waits on the silent player";
     EXPECT_TRUE(directory->snapshot()->players.empty());
 
     // One that tells its state but never answers a command: the key waits a bounded time.
@@ -199,7 +199,7 @@ TEST_F(PlayersSelection, APlayerThatNeverAnswersHoldsNothingUp)
     EXPECT_EQ(mute->commands(), QStringList{QStringLiteral("Next")});
     start = std::chrono::steady_clock::now();
     playPause.Paint(*face.surface());
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 200ms);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
 }
 
 TEST_F(PlayersSelection, ABusThatGoesAwayIsFoundAgain)
