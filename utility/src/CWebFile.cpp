@@ -2,6 +2,8 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -57,6 +59,7 @@ void CWebFile::Clear()
     data = nullptr;
     size = 0;
     status = 0;
+    retryAfter = 0;
 }
 
 void CWebFile::setTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds total)
@@ -112,6 +115,9 @@ bool CWebFile::Retrieve(const char *url, const char *user, const char *password)
     const CURLcode result = curl_easy_perform(curl);
     long code = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code);
+    curl_off_t wait = 0;
+    if (curl_easy_getinfo(curl, CURLINFO_RETRY_AFTER, &wait) == CURLE_OK && wait > 0)
+        retryAfter = long(std::min<curl_off_t>(wait, LONG_MAX));
     curl_easy_cleanup(curl);
 
     status = code > 0 ? int(code) : kStatusNoConnection;

@@ -1,6 +1,8 @@
 #include "CityTable.hpp"
 
 #include <charconv>
+#include <cctype>
+#include <cmath>
 #include <fstream>
 #include <sstream>
 
@@ -78,12 +80,26 @@ private:
         case 1:
             m_name = cutUtf8(m_field, CityTable::kNameLimit);
             break;
-        default:
-            // The last non-empty field from the third on is the zone: a trailing TAB or a comment
-            // after the zone must not wipe it.
-            if (m_fieldIndex == 2 || !m_field.empty())
+        default: {
+            // From the third field on: the zone, then the two coordinates. Empty fields (a
+            // trailing TAB, two TABs in a row) are skipped, so they wipe nothing.
+            if (m_field.empty())
+                break;
+            // A zone id never starts like a number, so such a field is a coordinate, readable
+            // or not ("48,86" written by a comma locale spoils the pair, never the zone).
+            const char first = m_field.front();
+            if (std::isdigit(static_cast<unsigned char>(first)) || first == '-' || first == '+' || first == '.') {
+                double number = 0;
+                if (m_coordinateCount < 2 && parseNumber(m_field, number))
+                    m_coordinates[m_coordinateCount] = number;
+                else
+                    m_coordinatesBroken = true;
+                ++m_coordinateCount;
+            } else if (m_coordinateCount == 0) {
                 m_zone = cutUtf8(m_field, CityTable::kZoneLimit);
+            }
             break;
+        }
         }
         ++m_fieldIndex;
         m_field.clear();
@@ -107,7 +123,17 @@ private:
             city.region = m_region;
             city.name = std::move(m_name);
             city.zone = std::move(m_zone);
+            const double latitude = m_coordinates[0];
+            const double longitude = m_coordinates[1];
+            if (m_coordinateCount == 2 && !m_coordinatesBroken && latitude >= -90 && latitude <= 90 && longitude >= -180 &&
+                longitude <= 180) {
+                city.hasCoordinates = true;
+                city.latitude = latitude;
+                city.longitude = longitude;
+            }
         }
+        m_coordinateCount = 0;
+        m_coordinatesBroken = false;
         m_fieldIndex = 0;
         m_idValid = false;
         m_id = 0;
@@ -136,6 +162,14 @@ private:
         return ec == std::errc() && ptr == end;
     }
 
+    // A decimal number, as the coordinates are written ("55.7558", "-0.1276"); no locale applies.
+    static bool parseNumber(const std::string &text, double &value)
+    {
+        const char *end = text.data() + text.size();
+        auto [ptr, ec] = std::from_chars(text.data(), end, value);
+        return ec == std::errc() && ptr == end && std::isfinite(value);
+    }
+
     std::deque<City> &m_cities;
     std::deque<Region> &m_regions;
     std::string m_field;
@@ -146,6 +180,9 @@ private:
     int m_id = 0;
     std::string m_name;
     std::string m_zone;
+    double m_coordinates[2] = {0, 0};
+    int m_coordinateCount = 0;
+    bool m_coordinatesBroken = false;
     int m_region = 1;
     int m_nextRegionId = 2;
 };

@@ -23,10 +23,16 @@ struct City {
     int region = 1;     // id of the region line above the city, 1 before any region line
     std::string name;   // at most 31 bytes, cut on a character boundary
     std::string zone;   // IANA zone id, at most 31 bytes; empty when the line had none
+    // Where the city lies, in decimal degrees (north and east positive); only when the line gave
+    // both numbers within range. The forecast source needs them; the informer does not.
+    bool hasCoordinates = false;
+    double latitude = 0;
+    double longitude = 0;
     // Weather cache, written only by the weather worker: milliseconds since 1970 of the last
     // finished fetch (0: never), then the temperature it gave in Celsius.
     std::atomic<int64_t> fetchedAtMs{0};
     std::atomic<int> temperature{kUnknownTemperature};
+    std::atomic<uint64_t> fetchedFrom{0}; // the cache's source generation that fetch was made for
 };
 
 struct Region {
@@ -47,8 +53,9 @@ public:
     CityTable(CityTable &&) = default;
     CityTable &operator=(CityTable &&) = default;
 
-    // Reads the tab-separated table text: "@Region" lines, "id<TAB>name<TAB>zone" city lines,
-    // "#" comments where a field starts, LF or CR LF line ends. Broken lines are skipped.
+    // Reads the tab-separated table text: "@Region" lines, "id<TAB>name<TAB>zone" city lines with
+    // optionally "<TAB>latitude<TAB>longitude" after the zone, "#" comments where a field starts,
+    // LF or CR LF line ends. Broken lines are skipped; broken coordinates leave the city without.
     static CityTable parse(std::string_view text);
     // Reads the file at `path`; a missing or unreadable file gives an empty table.
     static CityTable load(const std::string &path);

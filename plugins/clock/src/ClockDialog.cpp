@@ -13,6 +13,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPixmap>
 #include <QRadioButton>
 #include <QTimer>
@@ -87,11 +88,26 @@ ClockDialog::ClockDialog(QWidget *parent, const ClockSettings &settings, const C
     auto *degreeGroup = new QButtonGroup(this);
     degreeGroup->addButton(m_celsius);
     degreeGroup->addButton(m_fahrenheit);
-    auto *weatherLayout = new QHBoxLayout(weatherGroup);
-    weatherLayout->addWidget(new QLabel(QStringLiteral("Temperature")));
-    weatherLayout->addWidget(m_celsius);
-    weatherLayout->addWidget(m_fahrenheit);
-    weatherLayout->addStretch();
+    // The source is shared by every clock key: the forecast service, or an informer host typed in.
+    m_weatherSource = new QComboBox;
+    m_weatherSource->setEditable(true);
+    m_weatherSource->setInsertPolicy(QComboBox::NoInsert);
+    m_weatherSource->addItem(QString::fromLatin1(WeatherCache::kForecastSource));
+    m_weatherSource->setCurrentText(QString::fromStdString(
+        weather ? weather->source() : std::string(WeatherCache::kForecastSource)));
+    m_weatherSource->setEnabled(weather != nullptr);
+    m_weatherSource->setToolTip(QStringLiteral(
+        "Open-Meteo: the city's coordinates are sent to the forecast service, nothing else.\n"
+        "A host name (host or host:port): the city's code is sent to that informer."));
+    auto *weatherLayout = new QGridLayout(weatherGroup);
+    auto *degreesLayout = new QHBoxLayout;
+    degreesLayout->addWidget(m_celsius);
+    degreesLayout->addWidget(m_fahrenheit);
+    degreesLayout->addStretch();
+    weatherLayout->addWidget(new QLabel(QStringLiteral("Temperature")), 0, 0);
+    weatherLayout->addLayout(degreesLayout, 0, 1);
+    weatherLayout->addWidget(new QLabel(QStringLiteral("Weather source")), 1, 0);
+    weatherLayout->addWidget(m_weatherSource, 1, 1);
 
     // Preview
     auto *previewGroup = new QGroupBox(QStringLiteral("Preview"));
@@ -104,7 +120,15 @@ ClockDialog::ClockDialog(QWidget *parent, const ClockSettings &settings, const C
     previewLayout->addStretch();
 
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::accepted, this, [this, weather] {
+        // A source that is not a host name keeps the dialog open with the text to mend.
+        if (weather && !weather->setSource(m_weatherSource->currentText().trimmed().toStdString())) {
+            m_weatherSource->setFocus();
+            m_weatherSource->lineEdit()->selectAll();
+            return;
+        }
+        accept();
+    });
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
     auto *left = new QVBoxLayout;

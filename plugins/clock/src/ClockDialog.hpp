@@ -2,7 +2,8 @@
 //
 // [main-thread] Made and run by ClockPlugin::ShowProperties, modal to the host's window. It edits
 // a copy of the settings; chosenSettings() gives the result after the user pressed OK. The preview
-// has its own ClockRenderer, redrawn every second and at every change.
+// has its own ClockRenderer, redrawn every second and at every change. The weather source is the
+// library's, shared by every clock: OK sets it on the weather cache at once.
 #pragma once
 
 #include "ClockRenderer.hpp"
@@ -46,6 +47,7 @@ public:
     QRadioButton *celsiusButton() const { return m_celsius; }
     QRadioButton *fahrenheitButton() const { return m_fahrenheit; }
     QLabel *previewLabel() const { return m_preview; }
+    QComboBox *weatherSourceBox() const { return m_weatherSource; }
 
     // Redraws the preview for the current moment.
     void redrawPreview();
@@ -72,6 +74,7 @@ private:
     QRadioButton *m_celsius = nullptr;
     QRadioButton *m_fahrenheit = nullptr;
     QLabel *m_preview = nullptr;
+    QComboBox *m_weatherSource = nullptr;
     QTimer *m_timer = nullptr;
 };
 

@@ -54,12 +54,13 @@ int parseValue(const char *text)
 
 } // namespace
 
-ClockPlugin::ClockPlugin(const PkxModule *module, int /*function*/)
+ClockPlugin::ClockPlugin(const PkxModule *module, int function)
 {
     ClockLibrary &library = ClockLibrary::instance(module);
     m_env.art = &library.art();
     m_env.cities = &library.cities();
     m_env.weather = &library.weather();
+    m_env.describing = function == 0;
 }
 
 ClockPlugin::ClockPlugin(Environment environment) : m_env(std::move(environment)) {}
@@ -120,6 +121,8 @@ intptr_t ClockPlugin::GetInfo(int code)
         return reinterpret_cast<intptr_t>(toPkxImage(ClockLibrary::previewPicture(), 96));
     case PKX_INFO_HAS_PROPERTIES:
         return 1;
+    case PKX_INFO_HAS_LIBRARY_PROPERTIES:
+        return m_env.describing && m_env.weather ? 1 : 0;
     default:
         return 0;
     }
@@ -127,6 +130,15 @@ intptr_t ClockPlugin::GetInfo(int code)
 
 int ClockPlugin::GetProperty(int index, char *name, char *value)
 {
+    if (index >= PKX_PROPERTY_LIBRARY_BASE) {
+        if (!m_env.describing || !m_env.weather || index != PKX_PROPERTY_LIBRARY_BASE)
+            return 0;
+        if (name)
+            pkx::copyProperty(name, kWeatherSourceProperty);
+        if (value)
+            pkx::copyProperty(value, m_env.weather->source().c_str());
+        return 1;
+    }
     std::lock_guard lock(m_lock);
     const int i = index - PKX_PROPERTY_INSTANCE_BASE;
     if (i < 0 || i >= kPropertyCount) {
@@ -150,6 +162,11 @@ int ClockPlugin::SetProperty(const char *name, const char *value)
 {
     if (!name)
         return 0;
+    if (m_env.describing) {
+        if (!m_env.weather || std::strncmp(name, kWeatherSourceProperty, PKX_PROPERTY_TEXT_SIZE) != 0)
+            return 0;
+        return m_env.weather->setSource(value ? value : "") ? 1 : 0;
+    }
     const int number = parseValue(value);
     std::lock_guard lock(m_lock);
     ClockSettings &s = m_settings;

@@ -1,5 +1,6 @@
 // ClockPlugin: one clock key (or the library's describing object): properties, activation, the
-// once-a-second paint and the settings dialog.
+// once-a-second paint and the settings dialog. The describing object carries the one library-wide
+// property, "WeatherSource", which the host stores and gives back whenever it loads the library.
 //
 // Threads as the plug-in contract says: Paint and OnEvent on the paint thread; GetInfo,
 // GetProperty, SetProperty, ShowProperties on the main thread, possibly while the paint thread
@@ -28,7 +29,11 @@ public:
         const CityTable *cities = nullptr;
         WeatherCache *weather = nullptr;        // null: no temperature
         std::function<int64_t()> nowMs;         // UTC ms since 1970; null: the system clock
+        bool describing = false;                // the library's describing object (function 0)
     };
+
+    // The library-wide property of the describing object: where temperatures come from.
+    static constexpr const char *kWeatherSourceProperty = "WeatherSource";
 
     // The object Create makes: shares the process's ClockLibrary.
     ClockPlugin(const PkxModule *module, int function);

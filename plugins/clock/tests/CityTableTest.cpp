@@ -94,6 +94,38 @@ TEST(CityTable, FurtherFieldsReplaceTheZoneAndTabsInRegionsAreDropped)
     EXPECT_EQ(cityAt(table, 1).zone, "Europe/Paris"); // trailing TABs keep the zone
 }
 
+TEST(CityTable, CoordinatesFollowTheZoneAndOlderLinesStillRead)
+{
+    const CityTable table = CityTable::parse("1\tA\tEurope/Moscow\t55.76\t37.62\n"
+                                             "2\tB\tAmerica/Lima\t-12.05\t-77.04\t\n"
+                                             "3\tC\tEurope/Paris\n"
+                                             "4\tD\tEurope/Paris\t48.86\n"        // one number only
+                                             "5\tE\tEurope/Paris\t91\t2.35\n"     // beyond the pole
+                                             "6\tF\tEurope/Paris\t48.86\teast\n"  // not a number
+                                             "7\tG\tEurope/Paris\t48,86\t2,35\n"  // a locale's comma
+                                             "8\tH\t\t-90\t180\n");               // no zone, edge values
+    ASSERT_EQ(table.cities().size(), 8u);
+    const City &a = cityAt(table, 0);
+    EXPECT_EQ(a.zone, "Europe/Moscow");
+    EXPECT_TRUE(a.hasCoordinates);
+    EXPECT_DOUBLE_EQ(a.latitude, 55.76);
+    EXPECT_DOUBLE_EQ(a.longitude, 37.62);
+    const City &b = cityAt(table, 1);
+    EXPECT_EQ(b.zone, "America/Lima");
+    EXPECT_TRUE(b.hasCoordinates);
+    EXPECT_DOUBLE_EQ(b.latitude, -12.05);
+    EXPECT_DOUBLE_EQ(b.longitude, -77.04);
+    for (int i = 2; i < 7; ++i) {
+        EXPECT_FALSE(cityAt(table, i).hasCoordinates) << cityAt(table, i).name;
+        EXPECT_EQ(cityAt(table, i).zone, "Europe/Paris") << cityAt(table, i).name;
+    }
+    const City &h = cityAt(table, 7);
+    EXPECT_TRUE(h.hasCoordinates);
+    EXPECT_EQ(h.zone, "");
+    EXPECT_DOUBLE_EQ(h.latitude, -90);
+    EXPECT_DOUBLE_EQ(h.longitude, 180);
+}
+
 TEST(CityTable, LongFieldsAreCutWithoutSplittingCharacters)
 {
     const std::string longName(40, 'n');

@@ -28,6 +28,8 @@ TEST(ClockTimezonesFile, ShippedTableIsWhole)
         EXPECT_GT(city.region, 1) << city.name << " stands before any region";
         EXPECT_TRUE(QTimeZone::isTimeZoneIdAvailable(QByteArray::fromStdString(city.zone)))
             << city.name << ": " << city.zone;
+        // Every shipped city can have the forecast's temperature.
+        EXPECT_TRUE(city.hasCoordinates) << city.name;
         ++perRegion[city.region];
     }
     EXPECT_NE(table.find(27612), nullptr) << "the dialog's default city";

@@ -48,6 +48,9 @@ public:
     std::size_t size = 0; // bytes in data, without the terminating NUL
     char *data = nullptr; // NUL-terminated body, null while nothing is loaded; owned by the object
     int status = 0;       // HTTP status of the last Retrieve, 900 without an answer, 0 before any
+    // Seconds the server asked the client to wait before asking again (its Retry-After header, as
+    // a number or a date), 0 when the last answer said nothing.
+    long retryAfter = 0;
 
 private:
     std::chrono::milliseconds m_connectTimeout = kDefaultConnectTimeout;
