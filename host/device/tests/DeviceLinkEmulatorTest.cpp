@@ -1,7 +1,8 @@
 // The link end to end over a pseudo-terminal against the keypad emulator.
 #include "DeviceLink.h"
 #include "FakeDevice.h"
-#include "KeypadEmulator.h"
+
+#include <pixkey/test/EmulatedKeypad.h>
 
 #include <gtest/gtest.h>
 
@@ -40,36 +41,28 @@ class EmulatorLinkTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char dir[] = "/tmp/pixkey-device-XXXXXX";
-        ASSERT_NE(::mkdtemp(dir), nullptr);
-        m_dir = dir;
-        emulator = std::make_unique<KeypadEmulator>(m_dir + "/keypad");
-        std::string error;
-        ASSERT_TRUE(emulator->start(&error)) << error;
+        ASSERT_TRUE(keypad.start());
 
         DeviceLinkOptions o;
         o.timings.ackTimeout = 1000ms;
         o.timings.recoveryWait = 10ms;
         o.timings.syncAnswerWait = 100ms; // generous: this machine may be busy
         o.observer = &observer;
-        ::setenv("PIXKEY_PORT", (m_dir + "/keypad").c_str(), 1);
+        const auto port = keypad.portVariable();
         link = std::make_unique<DeviceLink>(&listener, std::move(o));
-        ::unsetenv("PIXKEY_PORT");
         link->Connect();
         ASSERT_TRUE(eventually([&] { return link->IsConnected(); }));
     }
     void TearDown() override
     {
         link.reset();
-        emulator.reset();
-        ::rmdir(m_dir.c_str());
     }
 
+    EmulatedKeypad keypad;
+    KeypadEmulator *const emulator = &keypad.emulator();
     RecordingListener listener;
     RecordingObserver observer;
-    std::unique_ptr<KeypadEmulator> emulator;
     std::unique_ptr<DeviceLink> link;
-    std::string m_dir;
 };
 
 TEST_F(EmulatorLinkTest, picturesArriveAsPainted)

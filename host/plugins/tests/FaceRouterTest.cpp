@@ -3,7 +3,8 @@
 #include "KeyRow.h"
 
 #include "DeviceLink.h"
-#include "KeypadEmulator.h"
+
+#include <pixkey/test/EmulatedKeypad.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -30,13 +31,11 @@ protected:
     void SetUp() override
     {
         InstanceHarness::SetUp();
-        m_linkPath = (std::filesystem::temp_directory_path() / ("pixkey-router-" + std::to_string(getpid()))).string();
-        emulator = std::make_unique<KeypadEmulator>(m_linkPath);
-        std::string error;
-        ASSERT_TRUE(emulator->start(&error)) << error;
-        setenv("PIXKEY_PORT", m_linkPath.c_str(), 1);
-        link = std::make_unique<DeviceLink>();
-        unsetenv("PIXKEY_PORT");
+        ASSERT_TRUE(keypad.start());
+        {
+            const auto port = keypad.portVariable();
+            link = std::make_unique<DeviceLink>();
+        }
         link->Connect();
         ASSERT_TRUE(test::waitUntil([&] { return link->IsConnected(); })) << link->lastOpenError();
         router = std::make_unique<FaceRouter>(*link, row, 1); // turned over: slot 0 on key 3
@@ -51,7 +50,6 @@ protected:
         if (link)
             link->Disconnect();
         link.reset();
-        emulator.reset();
         InstanceHarness::TearDown();
     }
 
@@ -73,8 +71,8 @@ protected:
         return false;
     }
 
-    std::string m_linkPath;
-    std::unique_ptr<KeypadEmulator> emulator;
+    test::EmulatedKeypad keypad;
+    KeypadEmulator *const emulator = &keypad.emulator();
     std::unique_ptr<DeviceLink> link;
     Row row;
     std::unique_ptr<FaceRouter> router;

@@ -1,6 +1,7 @@
 // pixkeyctl run, end to end: the program against the emulated keypad.
-#include "KeypadEmulator.h"
 #include "TestSupport.h"
+
+#include <pixkey/test/EmulatedKeypad.h>
 
 #include <gtest/gtest.h>
 
@@ -82,10 +83,8 @@ class PixkeyctlRun : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        link = (std::filesystem::temp_directory_path() / ("pixkey-run-" + std::to_string(getpid()))).string();
-        emulator = std::make_unique<KeypadEmulator>(link);
-        std::string error;
-        ASSERT_TRUE(emulator->start(&error)) << error;
+        ASSERT_TRUE(keypad.start());
+        link = keypad.linkPath();
     }
 
     // Red, green and blue of pixel (x, y) of device key `key` as the emulator shows it.
@@ -100,8 +99,9 @@ protected:
         return emulator->waitUntil([&] { return test(shown(key)); }, 10s);
     }
 
+    test::EmulatedKeypad keypad;
+    KeypadEmulator *const emulator = &keypad.emulator();
     std::string link;
-    std::unique_ptr<KeypadEmulator> emulator;
 };
 
 const auto red = [](std::array<int, 3> c) { return c[0] > 100 && c[1] == 0 && c[2] == 0; };

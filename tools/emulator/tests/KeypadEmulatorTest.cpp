@@ -2,6 +2,8 @@
 
 #include "KeypadEmulator.h"
 
+#include <pixkey/test/EmulatedKeypad.h>
+
 #include <gtest/gtest.h>
 #include <png.h>
 
@@ -107,20 +109,13 @@ class EmulatorTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char tmpl[] = "/tmp/pixkey-emu-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        m_dir = tmpl;
-        m_emulator = std::make_unique<KeypadEmulator>(m_dir + "/keypad");
-        std::string error;
-        ASSERT_TRUE(m_emulator->start(&error)) << error;
+        ASSERT_TRUE(m_keypad.start());
         m_host = std::make_unique<HostEnd>(m_emulator->linkPath());
         ASSERT_TRUE(m_host->ok());
     }
     void TearDown() override
     {
         m_host.reset();
-        m_emulator.reset();
-        fs::remove_all(m_dir);
     }
 
     // One line of a solid colour, as wire bytes.
@@ -153,8 +148,8 @@ protected:
         }
     }
 
-    std::string m_dir;
-    std::unique_ptr<KeypadEmulator> m_emulator;
+    pixkey::test::EmulatedKeypad m_keypad;
+    KeypadEmulator *const m_emulator = &m_keypad.emulator();
     std::unique_ptr<HostEnd> m_host;
 };
 
@@ -424,7 +419,7 @@ TEST_F(EmulatorTest, PngShowsTheThreeKeysDimmedByBrightnessAndBlackWhenOff)
     uploadSolid(1, 0xF800);          // red
     uploadSolid(2, 0x07E0);          // green
     uploadSolid(3, 0x001F, false);   // blue, uploaded but not shown
-    const std::string png = m_dir + "/keys.png";
+    const std::string png = m_keypad.folder() + "/keys.png";
     std::string error;
     ASSERT_TRUE(m_emulator->writePng(png, &error)) << error;
 
@@ -460,7 +455,7 @@ TEST_F(EmulatorTest, PngShowsTheThreeKeysDimmedByBrightnessAndBlackWhenOff)
     EXPECT_EQ(pixelAt(1, 48, 48), (std::array<int, 3>{0, 0, 0}));
     EXPECT_EQ(pixelAt(2, 48, 48), (std::array<int, 3>{0, 0, 0}));
 
-    EXPECT_FALSE(m_emulator->writePng(m_dir + "/missing/dir/keys.png", &error));
+    EXPECT_FALSE(m_emulator->writePng(m_keypad.folder() + "/missing/dir/keys.png", &error));
     EXPECT_FALSE(error.empty());
 }
 

@@ -5,6 +5,8 @@
 #include "KeypadEmulator.h"
 #include "PixelTables.h"
 
+#include <pixkey/test/EmulatedKeypad.h>
+
 #include <gtest/gtest.h>
 
 #include <condition_variable>
@@ -110,23 +112,17 @@ class LinkConvergenceTest : public ::testing::TestWithParam<int> {
 protected:
     void SetUp() override
     {
-        char tmpl[] = "/tmp/pixkey-conv-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        m_dir = tmpl;
-        m_emulator = std::make_unique<KeypadEmulator>(m_dir + "/keypad");
-        std::string error;
-        ASSERT_TRUE(m_emulator->start(&error)) << error;
-        ::setenv("PIXKEY_PORT", m_emulator->linkPath().c_str(), 1);
+        ASSERT_TRUE(m_keypad.start());
+        m_port = m_keypad.portVariable();
     }
     void TearDown() override
     {
-        ::unsetenv("PIXKEY_PORT");
-        m_emulator.reset();
-        fs::remove_all(m_dir);
+        m_port.reset();
     }
 
-    std::string m_dir;
-    std::unique_ptr<KeypadEmulator> m_emulator;
+    pixkey::test::EmulatedKeypad m_keypad;
+    KeypadEmulator *const m_emulator = &m_keypad.emulator();
+    std::unique_ptr<pixkey::test::EmulatedKeypad::PortVariable> m_port;
 };
 
 TEST_P(LinkConvergenceTest, LinkComesUpAndKeysShowTheSubmittedPictures)
