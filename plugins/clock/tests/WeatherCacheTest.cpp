@@ -1,6 +1,7 @@
 #include "CityTable.hpp"
-#include "LocalHttpServer.hpp"
 #include "WeatherCache.hpp"
+
+#include <pixkey/test/LocalHttpServer.h>
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,8 @@
 
 using namespace pixkey::clock;
 using namespace std::chrono_literals;
+using pixkey::test::HttpAnswer;
+using pixkey::test::LocalHttpServer;
 
 namespace {
 
@@ -42,6 +45,14 @@ WeatherCache::Options optionsFor(const LocalHttpServer &server, FakeClock &clock
     return options;
 }
 
+// 64 KiB that begin like a good answer, repeated to make an oversized one.
+std::string floodBlock()
+{
+    std::string block(64 * 1024, 'x');
+    block.replace(0, 30, "<TEMPERATURE max=\"1\" min=\"1\"/>");
+    return block;
+}
+
 long peakResidentKiB()
 {
     std::ifstream status("/proc/self/status");
@@ -58,7 +69,7 @@ long peakResidentKiB()
 TEST(WeatherCache, GoodAnswerIsCachedForFifteenMinutes)
 {
     LocalHttpServer server;
-    server.answer(200, kGoodAnswer);
+    server.fallback(HttpAnswer::text(200, kGoodAnswer, "text/xml"));
     FakeClock clock;
     CityTable table = CityTable::parse("27612\tMoscow\tEurope/Moscow\n");
     City &city = *table.find(27612);
@@ -68,15 +79,15 @@ TEST(WeatherCache, GoodAnswerIsCachedForFifteenMinutes)
     ASSERT_TRUE(cache.waitForFetches(1, kBound));
     EXPECT_EQ(cache.temperatureFor(city), 3);
     EXPECT_EQ(city.fetchedAtMs.load(), clock.ms.load());
-    ASSERT_EQ(server.paths().size(), 1u);
-    EXPECT_EQ(server.paths()[0], "/xml/27612_1.xml");
+    ASSERT_EQ(server.requestTargets().size(), 1u);
+    EXPECT_EQ(server.requestTargets()[0], "/xml/27612_1.xml");
 
     // Within 900 s the cached value answers without a request.
-    server.answer(200, "<TEMPERATURE min=\"-20\" max=\"-10\"/>");
+    server.fallback(HttpAnswer::text(200, "<TEMPERATURE min=\"-20\" max=\"-10\"/>", "text/xml"));
     clock.ms += 899'999;
     EXPECT_EQ(cache.temperatureFor(city), 3);
     EXPECT_FALSE(cache.waitForFetches(2, 50ms));
-    EXPECT_EQ(server.paths().size(), 1u);
+    EXPECT_EQ(server.requestTargets().size(), 1u);
 
     // At 900 s it is old: unknown until the new answer arrives (min first this time).
     clock.ms += 1;
@@ -98,7 +109,7 @@ TEST(WeatherCache, RequestUrlCarriesFiveDigits)
 TEST(WeatherCache, ServerErrorLeavesTheCityStaleAndRetries)
 {
     LocalHttpServer server;
-    server.answer(500, "<TEMPERATURE max=\"30\" min=\"30\"/>");
+    server.fallback(HttpAnswer::text(500, "<TEMPERATURE max=\"30\" min=\"30\"/>", "text/xml"));
     FakeClock clock;
     CityTable table = CityTable::parse("27612\tMoscow\tEurope/Moscow\n");
     City &city = *table.find(27612);
@@ -109,9 +120,9 @@ TEST(WeatherCache, ServerErrorLeavesTheCityStaleAndRetries)
     EXPECT_EQ(city.fetchedAtMs.load(), 0);
     EXPECT_EQ(cache.temperatureFor(city), kUnknownTemperature); // asks again at once
     ASSERT_TRUE(cache.waitForFetches(2, kBound));
-    EXPECT_EQ(server.paths().size(), 2u);
+    EXPECT_EQ(server.requestTargets().size(), 2u);
 
-    server.answer(200, kGoodAnswer);
+    server.fallback(HttpAnswer::text(200, kGoodAnswer, "text/xml"));
     cache.temperatureFor(city);
     ASSERT_TRUE(cache.waitForFetches(3, kBound));
     EXPECT_EQ(cache.temperatureFor(city), 3);
@@ -120,7 +131,7 @@ TEST(WeatherCache, ServerErrorLeavesTheCityStaleAndRetries)
 TEST(WeatherCache, AnswerWithoutTemperatureIsKeptAsUnknownForFifteenMinutes)
 {
     LocalHttpServer server;
-    server.answer(200, "<TEMPERATURE max=\"warm\" min=\"cold\"/><TEMPERATURE max=\"1\"/>");
+    server.fallback(HttpAnswer::text(200, "<TEMPERATURE max=\"warm\" min=\"cold\"/><TEMPERATURE max=\"1\"/>", "text/xml"));
     FakeClock clock;
     CityTable table = CityTable::parse("1\tOne\tUTC\n");
     City &city = *table.find(1);
@@ -131,13 +142,13 @@ TEST(WeatherCache, AnswerWithoutTemperatureIsKeptAsUnknownForFifteenMinutes)
     EXPECT_NE(city.fetchedAtMs.load(), 0);
     EXPECT_EQ(cache.temperatureFor(city), kUnknownTemperature);
     EXPECT_FALSE(cache.waitForFetches(2, 50ms)); // no new request before 900 s
-    EXPECT_EQ(server.paths().size(), 1u);
+    EXPECT_EQ(server.requestTargets().size(), 1u);
 }
 
 TEST(WeatherCache, SilentServerTimesOutWithoutBlockingTheAsker)
 {
     LocalHttpServer server;
-    server.silent();
+    server.fallback(HttpAnswer::hanging());
     FakeClock clock;
     CityTable table = CityTable::parse("1\tOne\tUTC\n2\tTwo\tUTC\n");
     WeatherCache::Options options = optionsFor(server, clock);
@@ -156,7 +167,7 @@ TEST(WeatherCache, SilentServerTimesOutWithoutBlockingTheAsker)
 TEST(WeatherCache, DestroyingTheCacheDuringADownloadWaitsForTheWorker)
 {
     LocalHttpServer server;
-    server.silent();
+    server.fallback(HttpAnswer::hanging());
     FakeClock clock;
     CityTable table = CityTable::parse("1\tOne\tUTC\n");
     WeatherCache::Options options = optionsFor(server, clock);
@@ -165,9 +176,9 @@ TEST(WeatherCache, DestroyingTheCacheDuringADownloadWaitsForTheWorker)
     cache->temperatureFor(*table.find(1));
     // Wait until the request reached the server, so the download is in flight.
     const auto deadline = std::chrono::steady_clock::now() + kBound;
-    while (server.paths().empty() && std::chrono::steady_clock::now() < deadline)
+    while (server.requestTargets().empty() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(5ms);
-    ASSERT_EQ(server.paths().size(), 1u);
+    ASSERT_EQ(server.requestTargets().size(), 1u);
     cache.reset(); // joins the worker once its download gives up
     EXPECT_EQ(table.find(1)->fetchedAtMs.load(), 0);
 }
@@ -177,7 +188,7 @@ TEST(WeatherCache, HugeAnswerIsRefusedWithBoundedMemory)
     // 50 MB, once announced in the header and once streamed until the connection closes.
     for (bool announced : {true, false}) {
         LocalHttpServer server;
-        server.flood(50u * 1024 * 1024, announced);
+        server.fallback(HttpAnswer::oversized(50u * 1024 * 1024, announced, "text/xml", floodBlock()));
         FakeClock clock;
         CityTable table = CityTable::parse("1\tOne\tUTC\n");
         City &city = *table.find(1);
@@ -200,7 +211,7 @@ TEST(WeatherCache, HugeAnswerIsRefusedWithBoundedMemory)
 TEST(WeatherCache, OneDownloadAtATimeForManyCitiesAndThreads)
 {
     LocalHttpServer server;
-    server.answer(200, kGoodAnswer);
+    server.fallback(HttpAnswer::text(200, kGoodAnswer, "text/xml"));
     FakeClock clock;
     std::string text;
     for (int id = 1; id <= 8; ++id)
@@ -228,7 +239,7 @@ TEST(WeatherCache, OneDownloadAtATimeForManyCitiesAndThreads)
         t.join();
     EXPECT_TRUE(done);
     // Each city was fetched once: a request that found the slot taken was dropped, not doubled.
-    EXPECT_EQ(server.paths().size(), 8u);
+    EXPECT_EQ(server.requestTargets().size(), 8u);
 }
 
 TEST(WeatherCache, NoHostMeansNoRequests)
