@@ -8,11 +8,15 @@
 #include <QWebEngineScript>
 #include <QWebEngineView>
 
+#include <QLoggingCategory>
+
 #include <atomic>
 
 namespace browser {
 
 namespace {
+
+Q_LOGGING_CATEGORY(lcPage, "pixkey.browser", QtWarningMsg)
 
 std::atomic<int> g_live{0};
 
@@ -78,15 +82,20 @@ int WebPageRenderer::liveCount()
 template <class Change>
 void WebPageRenderer::report(Change &&change)
 {
-    if (m_started)
-        m_status->update(m_serial, std::forward<Change>(change));
+    m_status->update(m_serial, std::forward<Change>(change));
 }
 
 void WebPageRenderer::loadingChanged(const QWebEngineLoadingInfo &info)
 {
+    qCDebug(lcPage) << "navigation" << m_serial << "status" << info.status()
+                    << "code" << info.errorCode() << "domain" << info.errorDomain() << info.url();
+    // The empty page loaded on deactivation may still be finishing when the next address is asked
+    // for; its end is not the new page's.
+    if (info.status() != QWebEngineLoadingInfo::LoadStartedStatus && m_loadingAddress &&
+        info.url() == QUrl(QStringLiteral("about:blank")))
+        return;
     switch (info.status()) {
     case QWebEngineLoadingInfo::LoadStartedStatus:
-        m_started = true;
         // A navigation of the page's own (a script, a refresh) starts from scratch as well.
         report([](PageSnapshot &s) {
             s.progress = 0;
@@ -115,8 +124,9 @@ void WebPageRenderer::loadingChanged(const QWebEngineLoadingInfo &info)
 
 void WebPageRenderer::navigate(const std::string &url, std::uint64_t serial)
 {
+    qCDebug(lcPage) << "navigate" << serial << QString::fromStdString(url);
     m_serial = serial;
-    m_started = false;
+    m_loadingAddress = !url.empty();
     if (url.empty()) {
         m_page->setUrl(QUrl(QStringLiteral("about:blank")));
         return;

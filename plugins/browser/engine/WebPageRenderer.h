@@ -40,9 +40,7 @@ private:
     QWebEngineView *m_view = nullptr;
     SilentPage *m_page = nullptr;
     std::uint64_t m_serial = 0;
-    // Reports count only once the newest navigation has started: the end of a replaced one
-    // must not mark the new one complete.
-    bool m_started = false;
+    bool m_loadingAddress = false; // the newest navigation is to an address, not the empty page
 };
 
 } // namespace browser

@@ -4,6 +4,8 @@
 
 #include <pixkey/utility/DesktopOpener.h>
 
+#include <QPainter>
+
 #include <algorithm>
 #include <chrono>
 
@@ -28,6 +30,7 @@ void CaptureCycle::navigate()
     m_lastNavigate = now();
     m_redrawNeeded = true;
     m_captured = false;
+    m_settling = false;
 }
 
 void CaptureCycle::activate(const BrowserSettings &settings)
@@ -65,14 +68,13 @@ void CaptureCycle::update(const BrowserSettings &settings)
     m_settings = settings;
 }
 
-bool CaptureCycle::capture(QImage &face)
+bool CaptureCycle::capture()
 {
     std::optional<QImage> page = m_page.capture(pageSide(m_settings.width), pageSide(m_settings.height));
     if (!page)
         return false;
     m_lastPage = std::move(*page);
-    drawPageSquare(face, m_lastPage, m_settings.targetLeft, m_settings.targetTop, m_settings.targetSize);
-    m_lastFace = Face::Page;
+    drawPageSquare(m_pageFace, m_lastPage, m_settings.targetLeft, m_settings.targetTop, m_settings.targetSize);
     return true;
 }
 
@@ -113,12 +115,28 @@ int CaptureCycle::paint(QImage &face)
     }
     // 4. Capture when due. A capture the main thread could not serve in time is tried again at
     // the next paint, so nothing is scrolled past unseen.
-    if (!m_redrawNeeded && !m_settings.autoscroll && !m_settings.animation)
+    const bool due = m_redrawNeeded || m_settings.autoscroll || m_settings.animation;
+    if (m_settling && std::uint32_t(now() - m_settleStart) >= kSettleMs)
+        m_settling = false;
+    if (!due && !m_settling)
         return 0;
-    if (!capture(face))
+    const QImage previous = m_lastFace == Face::Page ? m_pageFace.copy() : QImage();
+    if (!capture())
         return 0;
+    if (!m_captured) {
+        m_settling = true;
+        m_settleStart = now();
+    }
     m_redrawNeeded = false;
     m_captured = true;
+    if (!due && m_pageFace == previous)
+        return 0; // late painting that did not reach the shown square
+    // Into the caller's pixels (the host's surface), not a new picture.
+    QPainter painter(&face);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawImage(0, 0, m_pageFace);
+    painter.end();
+    m_lastFace = Face::Page;
     // 5. Scroll one step further, or back to the top when the next step would pass the end.
     if (m_settings.autoscroll) {
         const int width = pageSide(m_settings.width);

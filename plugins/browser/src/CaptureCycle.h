@@ -4,6 +4,10 @@
 // key shows: the progress bar while loading, the error screen once per failed navigation, or the
 // chosen square of the page, captured when a redraw is due or Animation or Autoscroll is set.
 //
+// A web page paints some time after it reports that it has loaded (and again as its pictures and
+// fonts arrive), so for a while after the first capture of each navigation the page is captured
+// at every paint as well; such a capture is shown only when it changed the face.
+//
 // Not thread-safe: one thread at a time (the key's paint thread; the main thread in the dialog).
 // The page it is given must outlive it.
 #pragma once
@@ -30,6 +34,9 @@ public:
     enum class Face { None, Progress, Error, Page };
 
     static std::uint32_t systemTicks();
+
+    // How long after the first capture of a navigation the page is watched for late painting.
+    static constexpr std::uint32_t kSettleMs = 10000;
 
     CaptureCycle(PageAccess &page, Clock clock = systemTicks, Opener opener = {});
 
@@ -59,7 +66,8 @@ public:
 
 private:
     void navigate();
-    bool capture(QImage &face);
+    // Captures the page into m_pageFace; false when no capture could be had.
+    bool capture();
     std::uint32_t now() const { return m_clock(); }
 
     PageAccess &m_page;
@@ -72,7 +80,10 @@ private:
     std::uint32_t m_lastNavigate = 0;
     int m_pageWidth = 0;  // the size last asked of the page, 0 before the first
     int m_pageHeight = 0;
+    bool m_settling = false;        // watching the page for late painting since m_settleStart
+    std::uint32_t m_settleStart = 0;
     QImage m_lastPage;
+    QImage m_pageFace{96, 96, QImage::Format_BGR888}; // the face of the last capture
     Face m_lastFace = Face::None;
 };
 
