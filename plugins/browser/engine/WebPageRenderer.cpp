@@ -90,10 +90,16 @@ void WebPageRenderer::loadingChanged(const QWebEngineLoadingInfo &info)
     qCDebug(lcPage) << "navigation" << m_serial << "status" << info.status()
                     << "code" << info.errorCode() << "domain" << info.errorDomain() << info.url();
     // The empty page loaded on deactivation may still be finishing when the next address is asked
-    // for; its end is not the new page's.
+    // for. Its end is not the new page's, and committing it can cancel the new navigation, which
+    // is then asked for once more.
     if (info.status() != QWebEngineLoadingInfo::LoadStartedStatus && m_loadingAddress &&
-        info.url() == QUrl(QStringLiteral("about:blank")))
+        info.url() == QUrl(QStringLiteral("about:blank"))) {
+        if (m_retrySerial != m_serial) {
+            m_retrySerial = m_serial;
+            m_page->load(m_request);
+        }
         return;
+    }
     switch (info.status()) {
     case QWebEngineLoadingInfo::LoadStartedStatus:
         // A navigation of the page's own (a script, a refresh) starts from scratch as well.
@@ -141,10 +147,10 @@ void WebPageRenderer::navigate(const std::string &url, std::uint64_t serial)
         m_page->setUrl(QUrl(QStringLiteral("about:blank")));
         return;
     }
-    QWebEngineHttpRequest request(address);
-    request.setHeader("Cache-Control", "no-cache");
-    request.setHeader("Pragma", "no-cache");
-    m_page->load(request);
+    m_request = QWebEngineHttpRequest(address);
+    m_request.setHeader("Cache-Control", "no-cache");
+    m_request.setHeader("Pragma", "no-cache");
+    m_page->load(m_request);
 }
 
 void WebPageRenderer::resize(int width, int height)

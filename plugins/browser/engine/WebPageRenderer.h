@@ -8,6 +8,7 @@
 #include "PageRenderer.h"
 
 #include <QObject>
+#include <QWebEngineHttpRequest>
 
 #include <memory>
 
@@ -41,6 +42,8 @@ private:
     SilentPage *m_page = nullptr;
     std::uint64_t m_serial = 0;
     bool m_loadingAddress = false; // the newest navigation is to an address, not the empty page
+    QWebEngineHttpRequest m_request; // the newest address asked for
+    std::uint64_t m_retrySerial = 0; // the navigation already asked for a second time
 };
 
 } // namespace browser
