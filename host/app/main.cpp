@@ -47,6 +47,7 @@ int main(int argc, char **argv)
     pixkey::Runtime *self = nullptr;
     pixkey::Runtime::Options options;
     options.arguments = arguments;
+    options.exportOnBus = true;
     options.window = [&self](pixkey::AppCore &core) -> std::unique_ptr<pixkey::RuntimeWindow> {
         return std::make_unique<pixkey::ConfiguratorWindowAdapter>(core, *self);
     };

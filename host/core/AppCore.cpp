@@ -451,6 +451,8 @@ void AppCore::activate(LayoutConfig *layout)
     setCurrentRow(0);
     if (layoutActivated)
         layoutActivated(layout);
+    if (activeChanged)
+        activeChanged();
 }
 
 void AppCore::select(int index)
@@ -486,6 +488,8 @@ void AppCore::setCurrentRow(int row)
     if (row != currentRow)
         m_keypad.holdDisplayUntilAllSent();
     currentRow = row >= 0 && row < ModifierRow::kCount ? row : 0;
+    if (activeChanged)
+        activeChanged();
 }
 
 bool AppCore::usesPlugin(LayoutConfig &layout, const PluginEntry &entry)

@@ -53,6 +53,9 @@ public:
 
     // Told after `activate` made a layout active (the configurator follows it).
     std::function<void(LayoutConfig *)> layoutActivated;
+    // Told after the active layout or the current row may have changed (the bus interface
+    // announces it).
+    std::function<void()> activeChanged;
     // Shows a message the user must see: (text, caption); the configurator makes it a message box
     // with the exclamation icon. Default: one line on stderr.
     std::function<void(const QString &text, const QString &caption)> showMessage;

@@ -248,6 +248,8 @@ void LayoutSwitcher::onKeyPressed(int deviceKey)
     if (!m_debouncer.accept(deviceKey, m_clock()))
         return;
     const int slot = slotForDeviceKey(deviceKey, m_core.settings.value(Settings::Orientation));
+    if (pressTaken)
+        pressTaken(slot);
     const InstanceRef holder = m_core.getSlot(*m_core.activeLayout, slot, ModifierRow::kCurrent);
     if (holder && holder->instance())
         holder->instance()->KeyPressed();
@@ -280,21 +282,32 @@ void LayoutSwitcher::adopt(const QString &portName)
     if (!m_core.adoptProfile(portName))
         return;
     updateTitle();
-    if (m_core.activeLayout != before || !m_core.activeLayout) {
-        // Everything was loaded again: the old layouts are gone, and so is anything pointing at them.
-        m_layoutBeforeIdle = nullptr;
-        m_autoSwitchedWindow = 0;
-        if (!m_core.activeLayout && wasIdle) {
-            // The reload could not activate "Global" while idle; show it now and let the next
-            // input come back to it.
-            const bool idle = m_core.idleActive, dark = m_core.illuminationOff;
-            m_core.idleActive = m_core.illuminationOff = false;
-            m_core.select(idle ? -2 : -1);
-            m_core.idleActive = idle;
-            m_core.illuminationOff = dark;
-        }
-        m_window.coreReloaded();
+    if (m_core.activeLayout != before || !m_core.activeLayout)
+        afterReload(wasIdle);
+}
+
+void LayoutSwitcher::reload()
+{
+    const bool wasIdle = m_core.idleActive || m_core.illuminationOff;
+    m_core.fullReload();
+    afterReload(wasIdle);
+}
+
+void LayoutSwitcher::afterReload(bool wasIdle)
+{
+    // Everything was loaded again: the old layouts are gone, and so is anything pointing at them.
+    m_layoutBeforeIdle = nullptr;
+    m_autoSwitchedWindow = 0;
+    if (!m_core.activeLayout && wasIdle) {
+        // The reload could not activate "Global" while idle; show it now and let the next
+        // input come back to it.
+        const bool idle = m_core.idleActive, dark = m_core.illuminationOff;
+        m_core.idleActive = m_core.illuminationOff = false;
+        m_core.select(idle ? -2 : -1);
+        m_core.idleActive = idle;
+        m_core.illuminationOff = dark;
     }
+    m_window.coreReloaded();
 }
 
 void LayoutSwitcher::updateTitle()

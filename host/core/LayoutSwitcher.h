@@ -79,12 +79,19 @@ public:
     void onConnectionChanged(bool connected);
     // A configurator for another keypad started: use this keypad's own profile if none yet.
     void onAdoptProfile();
+    // Loads settings, catalogue and layouts again from the store (another program changed them);
+    // "Global" comes back, or "Idle" while the keypad is idle.
+    void reload();
+
+    // Told of every press the debouncing took, with its slot 0..2 (also for an empty key).
+    std::function<void(int slot)> pressTaken;
 
 private:
     void setForcedIdle(bool forced);
     void enterIdle();
     void leaveIdle();
     void adopt(const QString &portName);
+    void afterReload(bool wasIdle);
     void updateTitle();
 
     AppCore &m_core;

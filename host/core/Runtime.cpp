@@ -6,6 +6,7 @@
 #include "DeviceLinkPort.h"
 #include "DeviceWatcher.h"
 #include "FaceHandOff.h"
+#include "HostBus.h"
 #include "HiddenRuntimeWindow.h"
 #include "LayoutSwitcher.h"
 #include "MainThreadEvent.h"
@@ -100,6 +101,7 @@ Runtime::Runtime(Options options, QObject *parent) : QObject(parent), m_options(
 Runtime::~Runtime()
 {
     m_idleTimer.stop();
+    m_bus.reset();
     if (m_hook)
         m_hook->UnHook();
     m_session.reset();
@@ -190,7 +192,12 @@ bool Runtime::start()
                      m_hook->runtimeFolder().c_str());
     m_hooked = true;
     m_core->select(-1);
-    m_idleTimer.callOnTimeout(this, [this] { m_switcher->onIdleTick(); });
+    m_idleTimer.callOnTimeout(this, [this] {
+        m_switcher->onIdleTick();
+        // Changes made in the window or the tray reach the bus's listeners by the next tick.
+        if (m_bus)
+            m_bus->sync();
+    });
     m_idleTimer.start();
     const int sizeX = m_core->settings.value(Settings::SizeX), sizeY = m_core->settings.value(Settings::SizeY);
     if (sizeX > 0 && sizeY > 0)
@@ -199,6 +206,15 @@ bool Runtime::start()
     m_window->layoutActivated(m_core->activeLayout);
     startWatchers();
     m_running = true;
+    if (m_options.exportOnBus) {
+        m_bus = std::make_unique<HostBus>(*this);
+        if (!m_bus->start(m_options.busAddress)) {
+            std::fprintf(stderr, "pixkey: %s: scripts and pixkeyctl cannot reach this copy\n", qPrintable(m_bus->error()));
+            m_bus.reset();
+        } else if (!m_bus->error().isEmpty()) {
+            std::fprintf(stderr, "pixkey: %s\n", qPrintable(m_bus->error()));
+        }
+    }
     if (!m_commandLine.minimized)
         m_window->showWindow();
     return true;
@@ -273,6 +289,7 @@ void Runtime::exit()
     if (!m_running)
         return;
     m_running = false;
+    m_bus.reset(); // clients see this copy gone before it winds down
     m_session.reset();
     if (m_window->width() > 0 && m_window->height() > 0) {
         m_core->settings.setValue(Settings::SizeX, m_window->width());
@@ -378,6 +395,8 @@ void Runtime::handle(const MainThreadEvent &event)
         break;
     case PrivateMessage::ConnectionChanged:
         m_switcher->onConnectionChanged(w != 0);
+        if (m_bus)
+            m_bus->connectionChanged(w != 0);
         break;
     case PrivateMessage::ShowWindow:
         m_window->showWindow();

@@ -23,6 +23,7 @@ class DeviceKeypad;
 class DeviceLink;
 class DeviceLinkPort;
 class DeviceWatcher;
+class HostBus;
 class LayoutSwitcher;
 class MainThreadEvent;
 class PxkhkDesktop;
@@ -54,6 +55,10 @@ public:
         WindowFactory window;           // empty: a hidden window
         std::function<std::int64_t()> clock; // milliseconds for the key debouncing; empty: steady clock
         std::function<void(int)> onExit; // told the exit code instead of ending the event loop
+        // Scripts reach the running copy on the session bus (`HostBus`); `busAddress` empty:
+        // DBUS_SESSION_BUS_ADDRESS.
+        bool exportOnBus = false;
+        QString busAddress;
     };
 
     // The command line: "minimized" (any case, with or without a leading dash) and ".pkx" files.
@@ -85,6 +90,8 @@ public:
     DeviceLink &link() const { return *m_link; }
     DesktopHook &hook() const { return *m_hook; }
     SettingsStore &store() const { return *m_store; }
+    // The bus interface; null when not exported.
+    HostBus *bus() const { return m_bus.get(); }
     // Posts a private message to this runtime from any thread.
     void post(MainThreadEvent *event);
 
@@ -120,6 +127,7 @@ private:
     std::unique_ptr<SessionWatcher> m_session;
     std::unique_ptr<DeviceWatcher> m_devices;
     QSocketNotifier *m_deviceNotifier = nullptr;
+    std::unique_ptr<HostBus> m_bus;
     QTimer m_idleTimer;
     bool m_hooked = false;
     bool m_running = false;
