@@ -40,7 +40,12 @@ bool ProgramProbe::matches(pid_t pid) const
     std::string name = readSmallFile(dir + "/comm", 64);
     while (!name.empty() && (name.back() == '\n' || name.back() == '\0'))
         name.pop_back();
-    return name == m_processName;
+    if (name != m_processName)
+        return false;
+    // A program that ended but was not reaped yet no longer runs.
+    const std::string stat = readSmallFile(dir + "/stat", 512);
+    const std::size_t close = stat.rfind(')');
+    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
 }
 
 pid_t ProgramProbe::find()
