@@ -3,6 +3,7 @@
 #include "AppCore.h"
 #include "CPxkPluginListView.h"
 #include "ConfiguratorWindow.h"
+#include "DeviceLink.h"
 #include "KeyPreview.h"
 #include "MainThreadEvent.h"
 #include "Runtime.h"
@@ -10,6 +11,7 @@
 
 #include <QApplication>
 #include <QScreen>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -28,6 +30,19 @@ ConfiguratorWindowAdapter::ConfiguratorWindowAdapter(AppCore &core, Runtime &run
     // The row selector forces its row, through the same path as the modifier keys.
     m_window->setRowHandler(
         [target](int row) { target->post(new MainThreadEvent(PrivateMessage::ModifierRow, row, 1)); });
+    // The link retries on its own thread and keeps why its last attempt failed; the tray's tip
+    // tells the user, for example which two ways lead to a port the user may not open.
+    auto *problemTimer = new QTimer(m_window.get());
+    problemTimer->setInterval(kProblemPollMs);
+    QObject::connect(problemTimer, &QTimer::timeout, m_window.get(), [this, target] { showKeypadProblem(*target); });
+    problemTimer->start();
+}
+
+void ConfiguratorWindowAdapter::showKeypadProblem(Runtime &runtime)
+{
+    const DeviceLink &link = runtime.link();
+    const bool connected = link.IsConnected();
+    m_window->setKeypadProblem(connected ? QString() : QString::fromStdString(link.lastOpenError()));
 }
 
 ConfiguratorWindowAdapter::~ConfiguratorWindowAdapter() = default;

@@ -39,6 +39,9 @@ public:
     void closeAll() override;
 
 private:
+    static constexpr int kProblemPollMs = 1000;
+    void showKeypadProblem(Runtime &runtime);
+
     AppCore &m_core;
     std::unique_ptr<ConfiguratorWindow> m_window;
 };

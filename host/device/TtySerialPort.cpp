@@ -50,8 +50,12 @@ std::string TtySerialPort::openErrorText(const std::string &path, int error)
         std::string group = groupOwning(path);
         if (group.empty())
             group = "dialout";
-        return "permission denied for " + path + "; add your user to the group \"" + group +
-               "\" that owns it and log in again";
+        // Both ways out in one sentence: the package's udev rule, which gives the user at the
+        // seat the adapter, or membership of the group that owns the port.
+        return "permission denied for " + path +
+               ": install the pixkey-mini package, whose udev rule gives the keypad to the user at the "
+               "seat, and plug the keypad in again, or add your user to the group \"" + group +
+               "\" that owns the port and log in again";
     }
     case EBUSY:
     case EWOULDBLOCK:

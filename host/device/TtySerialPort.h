@@ -22,7 +22,8 @@ public:
     int pollFd() const override { return m_fd; }
 
     // The message for a failed open of `path` with errno `error`: missing device, busy device, or
-    // missing permission with the group that owns the device (usually "dialout").
+    // missing permission with its two fixes (the package's udev rule, or the group that owns the
+    // device, usually "dialout").
     static std::string openErrorText(const std::string &path, int error);
 
 protected:

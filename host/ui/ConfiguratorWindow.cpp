@@ -102,7 +102,7 @@ ConfiguratorWindow::ConfiguratorWindow(AppCore &core, QWidget *parent) : QDialog
     buildControls();
 
     m_tray = std::make_unique<TrayIcon>(core);
-    m_tray->setTip(title(core, false));
+    m_tray->setTip(trayTip());
     connect(m_tray.get(), &TrayIcon::configureRequested, this, &ConfiguratorWindow::showConfigurator);
     connect(m_tray.get(), &TrayIcon::exitRequested, this, &ConfiguratorWindow::exitRequested);
     // Without a notification area the window is the way in: it shows, and closing it asks to exit.
@@ -728,6 +728,20 @@ void ConfiguratorWindow::onConnectionChanged(bool connected)
     m_tray->setConnected(connected);
 }
 
+void ConfiguratorWindow::setKeypadProblem(const QString &problem)
+{
+    if (problem == m_keypadProblem)
+        return;
+    m_keypadProblem = problem;
+    m_tray->setTip(trayTip());
+}
+
+QString ConfiguratorWindow::trayTip() const
+{
+    const QString name = title(m_core, false);
+    return m_keypadProblem.isEmpty() ? name : name + QLatin1Char('\n') + m_keypadProblem;
+}
+
 void ConfiguratorWindow::onOrientationChanged()
 {
     m_preview->setOrientation(m_core.settings.value(Settings::Orientation));
@@ -736,7 +750,7 @@ void ConfiguratorWindow::onOrientationChanged()
 
 void ConfiguratorWindow::onCoreReloaded()
 {
-    m_tray->setTip(title(m_core, false));
+    m_tray->setTip(trayTip());
     m_clipboard = Clipboard();
     m_pluginAbout->setEntry(nullptr);
     m_preview->setOrientation(m_core.settings.value(Settings::Orientation));
@@ -822,7 +836,7 @@ void ConfiguratorWindow::changeEvent(QEvent *event)
     QDialog::changeEvent(event);
     // The title names the keypad's profile; the tray's tip follows it.
     if (event->type() == QEvent::WindowTitleChange && m_tray)
-        m_tray->setTip(title(m_core, false));
+        m_tray->setTip(trayTip());
 }
 
 void ConfiguratorWindow::resizeEvent(QResizeEvent *event)

@@ -129,6 +129,11 @@ public Q_SLOTS:
     // The current row changed.
     void onRowChanged();
     void onConnectionChanged(bool connected);
+    // Why the keypad cannot be used (its port denied, missing, busy), shown under the title in the
+    // tray's tip; empty when there is nothing to tell.
+    void setKeypadProblem(const QString &problem);
+    // The tray's tip: the title without version, and the keypad problem on a line of its own.
+    QString trayTip() const;
     // The catalogue changed outside the window: the tree and information area are rebuilt.
     void onCatalogueChanged();
     // The core was loaded again from the store: everything is rebuilt, the clipboard emptied.
@@ -193,6 +198,7 @@ private:
     QTimer *m_faceTimer = nullptr;
 
     std::unique_ptr<TrayIcon> m_tray;
+    QString m_keypadProblem;
     SettingsDialog *m_settings = nullptr;
     LayoutInfoPanel *m_layoutInfo = nullptr;
     PluginAboutPanel *m_pluginAbout = nullptr;

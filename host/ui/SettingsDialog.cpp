@@ -76,6 +76,8 @@ SettingsDialog::SettingsDialog(AppCore &core, QWidget *parent) : QDialog(parent)
     // Kept for its state only: the notification-area icon is switched elsewhere.
     m_trayIcon = new QCheckBox(tr("Display icon in notification area"), this);
     m_trayIcon->setVisible(false);
+    m_autostartBox = new QCheckBox(tr("Start with the desktop"), this);
+    m_autostartBox->setToolTip(tr("Starts the configurator minimized, with only its tray icon, when you log in"));
 
     auto *buttons = new QDialogButtonBox(this);
     QPushButton *defaults = buttons->addButton(tr("Default Settings"), QDialogButtonBox::ResetRole);
@@ -85,6 +87,7 @@ SettingsDialog::SettingsDialog(AppCore &core, QWidget *parent) : QDialog(parent)
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(keypadBox);
     layout->addWidget(switchBox);
+    layout->addWidget(m_autostartBox);
     layout->addWidget(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
@@ -114,6 +117,7 @@ SettingsDialog::SettingsDialog(AppCore &core, QWidget *parent) : QDialog(parent)
 
     m_snapshot = m_core.settings.values();
     applyToControls(m_snapshot);
+    m_autostartBox->setChecked(m_autostart.isEnabled());
 }
 
 QWidget *SettingsDialog::makeTimeSlider(QSlider *&slider, QLineEdit *&text)
@@ -269,6 +273,7 @@ void SettingsDialog::showSettings()
 {
     m_snapshot = m_core.settings.values();
     applyToControls(m_snapshot);
+    m_autostartBox->setChecked(m_autostart.isEnabled());
     show();
     raise();
     activateWindow();
@@ -281,12 +286,23 @@ void SettingsDialog::accept()
     Q_EMIT hotkeyChanged();
     hide();
     m_core.saveSettings(QString());
+    if (m_autostartBox->isChecked() != m_autostart.isEnabled()) {
+        QString error;
+        const bool done = m_autostartBox->isChecked() ? m_autostart.enable(&error) : m_autostart.disable(&error);
+        if (!done) {
+            m_autostartBox->setChecked(m_autostart.isEnabled());
+            if (m_core.showMessage)
+                m_core.showMessage(QStringLiteral("Starting with the desktop could not be changed: ") + error,
+                                   QStringLiteral("Pixkey mini Configurator"));
+        }
+    }
 }
 
 void SettingsDialog::reject()
 {
     hide();
     applyToControls(m_snapshot);
+    m_autostartBox->setChecked(m_autostart.isEnabled());
     m_ok->setFocus();
 }
 

@@ -3,11 +3,13 @@
 // shows and when the illumination goes off (two ordered time sliders), and opens "OLED Settings"
 // for gamma and white balance. Every change acts on the record and the keypad at once; OK writes
 // all values and asks for the hotkey to be registered again; Cancel puts back everything as it was
-// when the dialog was shown, the keypad too.
+// when the dialog was shown, the keypad too. "Start with the desktop" shows whether the user's
+// autostart entry is on; OK writes or removes the entry, Cancel leaves it as it was.
 //
 // Works on the `AppCore` given, which must outlive it. [main-thread] like every widget.
 #pragma once
 
+#include "Autostart.h"
 #include "Settings.h"
 
 #include <QDialog>
@@ -56,6 +58,9 @@ public:
     QLineEdit &idleText() const { return *m_idleText; }
     QLineEdit &illuminationText() const { return *m_illuminationText; }
     QPushButton &oledButton() const { return *m_oledButton; }
+    QCheckBox &autostartBox() const { return *m_autostartBox; }
+    // Replaces the autostart entry the check box stands for (tests); default: the user's.
+    void setAutostart(Autostart autostart) { m_autostart = std::move(autostart); }
 
     void accept() override; // OK
     void reject() override; // Cancel, Esc
@@ -87,6 +92,8 @@ private:
     QLineEdit *m_illuminationText = nullptr;
     QPushButton *m_oledButton = nullptr;
     QCheckBox *m_trayIcon = nullptr;
+    QCheckBox *m_autostartBox = nullptr;
+    Autostart m_autostart;
     QPushButton *m_ok = nullptr;
     std::function<void()> m_runOled;
 };
