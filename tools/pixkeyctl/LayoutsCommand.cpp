@@ -5,12 +5,17 @@
 // The store is the user's ($XDG_CONFIG_HOME/Vostrel); plug-ins are found beside pixkeyctl (its
 // "Plugins" folder) and in $XDG_DATA_HOME/Vostrel/PixkeyMini/Plugins. With --port PATH (or
 // PIXKEY_PORT) the keypad's own profile is used when it exists, as the host does at start-up.
+//
+// While the host runs for the keypad, its profile is the one edited, the commands that change
+// the store ask it to reload afterwards, and activate switches its layout instead of opening the
+// keypad (which the host holds).
 
 #include "CtlCommand.h"
 
 #include "AppCore.h"
 #include "DeviceKeypad.h"
 #include "FrameTransform.h"
+#include "HostClient.h"
 #include "KeypadOutput.h"
 #include "MainThreadQueue.h"
 #include "PluginInstance.h"
@@ -85,14 +90,27 @@ struct Session {
             std::fprintf(stderr, "pixkeyctl: %s\n", qPrintable(QString(text).replace(QLatin1Char('\n'), QLatin1Char(' '))));
         };
         queue.setFaceHandler([this](PluginInstance &instance) { core.faceChanged(instance); });
+        if (!keypad) {
+            host = HostClient::find(options);
+            if (host)
+                core.profileSuffix = host->property(QStringLiteral("Profile")).toString();
+        }
     }
 
+    // The full save; then a running host loads what was written.
     int save()
     {
         if (!core.saveSettings())
             return fail(ExitFailed, "cannot write the settings in " + s(store.folder()));
+        if (!host)
+            return ExitOk;
+        if (host->call(QStringLiteral("Reload")) != ExitOk)
+            return fail(ExitFailed, "saved, but " + s(host->description()) + " did not load it");
+        std::fprintf(stderr, "pixkeyctl: saved; %s loaded it\n", qPrintable(host->description()));
         return ExitOk;
     }
+
+    std::unique_ptr<HostClient> host; // the running host for the keypad, if any
 
     SettingsStore store;
     MainThreadQueue queue;
@@ -329,6 +347,29 @@ int runClear(const std::vector<std::string> &args, const CtlOptions &options)
 
 // --- pixkeyctl activate ----------------------------------------------------------------------------
 
+// The host holds the keypad: it switches. With SECONDS the layout shown before comes back
+// afterwards, unless something else changed the layout meanwhile.
+int activateInHost(HostClient &host, const QString &name, long seconds, const sigset_t &stopSignals)
+{
+    const QString before = host.property(QStringLiteral("ActiveLayout")).toString();
+    if (const int r = host.call(QStringLiteral("ActivateLayout"), {name}); r != ExitOk)
+        return r;
+    const QString now = host.property(QStringLiteral("ActiveLayout")).toString();
+    std::fprintf(stderr, "pixkeyctl: %s is active in %s\n", qPrintable(now), qPrintable(host.description()));
+    if (seconds == 0 || before.isEmpty() || before == now)
+        return ExitOk;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+        const timespec tick{0, 100 * 1000 * 1000};
+        const int sig = sigtimedwait(&stopSignals, nullptr, &tick);
+        if (sig == SIGINT || sig == SIGTERM)
+            break;
+    }
+    if (host.property(QStringLiteral("ActiveLayout")).toString() != now)
+        return ExitOk;
+    return host.call(QStringLiteral("ActivateLayout"), {before});
+}
+
 int runActivate(const std::vector<std::string> &args, const CtlOptions &options)
 {
     long seconds = 0;
@@ -342,6 +383,10 @@ int runActivate(const std::vector<std::string> &args, const CtlOptions &options)
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    guiApplication();
+    if (std::unique_ptr<HostClient> host = HostClient::find(options))
+        return activateInHost(*host, q(args[0]), seconds, stopSignals);
 
     CtlKeypad keypad(options);
     int orientation = 0;

@@ -34,7 +34,10 @@ void printHelp()
                 "  --hold               show all keys together once all are uploaded\n"
                 "  --help               show this text\n\n"
                 "KEY is 1, 2 or 3 from left to right (top to bottom when vertical).\n\n"
-                "exit codes: 0 done, 1 link lost or unreadable picture, 2 no usable keypad, 64 bad arguments\n");
+                "While the program (PixkeyMiniConfigurator) runs for the keypad, pixkeyctl asks it over the\n"
+                "session bus: activate switches its layout, the layout commands make it reload.\n\n"
+                "exit codes: 0 done, 1 link lost, unreadable picture or refused by the program, 2 no usable keypad,\n"
+                "3 the program does not run (status, press, watch, screenshot), 64 bad arguments\n");
 }
 
 } // namespace

@@ -261,7 +261,7 @@ void HostBus::ShowConfigurator()
     m_runtime.window().showWindow();
 }
 
-QByteArray HostBus::Screenshot()
+void HostBus::Screenshot(QByteArray &png)
 {
     AppCore &core = m_runtime.core();
     QImage strip(ModifierRow::kKeys * kFace, kFace, QImage::Format_RGB888);
@@ -278,14 +278,11 @@ QByteArray HostBus::Screenshot()
                 std::memcpy(strip.scanLine(y) + slot * kFace * 3, face.constScanLine(y), kFace * 3);
         }
     }
-    QByteArray png;
+    png.clear();
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
-    if (!strip.save(&buffer, "PNG")) {
+    if (!strip.save(&buffer, "PNG"))
         reply(kFailed, QStringLiteral("the picture could not be encoded"));
-        return {};
-    }
-    return png;
 }
 
 } // namespace pixkey

@@ -64,7 +64,7 @@ public Q_SLOTS: // the bus methods
     void Press(int key);
     void Reload();
     void ShowConfigurator();
-    QByteArray Screenshot();
+    void Screenshot(QByteArray &png);
 
 Q_SIGNALS:
     void KeyPressed(int key);
