@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
@@ -96,6 +97,8 @@ int main(int argc, char **argv)
         else if (s.errorStatus != 0)
             g_skipReason = "a local page failed with status " + std::to_string(s.errorStatus);
     }
+    if (!g_skipReason.empty())
+        std::fprintf(stderr, "browser_engine_test: web engine unavailable: %s\n", g_skipReason.c_str());
     spin(100ms);
     const int result = RUN_ALL_TESTS();
     g_pages = nullptr;
