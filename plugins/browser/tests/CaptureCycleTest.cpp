@@ -286,3 +286,25 @@ TEST_F(CycleTest, EngineThatCannotRunShowsItOnce)
     EXPECT_EQ(face.pixelColor(95, 95), QColor(77, 0, 0));
     EXPECT_EQ(cycle.paint(face), 0);
 }
+
+TEST_F(CycleTest, PeriodBelowOneSecondOrHugeNeitherSpinsNorOverflows)
+{
+    settings.reloadPeriod = 0; // would reload at every paint and never show the page
+    cycle.activate(settings);
+    page.complete();
+    clock += 500;
+    EXPECT_EQ(cycle.paint(face), 1);
+    EXPECT_EQ(cycle.lastFace(), CaptureCycle::Face::Page);
+    clock += 501;
+    cycle.paint(face);
+    EXPECT_EQ(page.navigations.size(), 2u) << "reloaded after one second";
+
+    settings.reloadPeriod = 2147483647; // x 1000 does not fit 32 bits
+    cycle.update(settings);
+    page.complete();
+    for (int i = 0; i < 4; ++i) {
+        clock += 0x3FFFFFFF;
+        cycle.paint(face);
+    }
+    EXPECT_EQ(page.navigations.size(), 2u);
+}
