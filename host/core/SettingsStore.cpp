@@ -331,6 +331,12 @@ void removeDeadEmptyLock(const QString &lockPath)
 
 } // namespace
 
+void SettingsStore::reread()
+{
+    for (auto it = m_files.begin(); it != m_files.end();)
+        it = it->second->dirty ? std::next(it) : m_files.erase(it);
+}
+
 bool SettingsStore::sync()
 {
     bool ok = true;

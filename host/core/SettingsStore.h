@@ -71,6 +71,9 @@ public:
 
     // Writes every changed file. False when a file could not be written (the previous file stays).
     bool sync();
+    // Forgets what was read of the files without changes of this store, so that the next use reads
+    // them again (another program wrote them). Files with changes not yet synced are kept.
+    void reread();
 
     // How a name appears inside a file and back; exposed for tests.
     static QString escapeName(const QString &name);

@@ -146,7 +146,7 @@ QStringList HostBus::layouts() const
 
 HostBus::Announced HostBus::current() const
 {
-    return {m_connected, port(), profile(), activeLayout(), activeRow(), autoSwitch()};
+    return {m_connected, port(), profile(), activeLayout(), activeRow(), autoSwitch(), layouts()};
 }
 
 void HostBus::connectionChanged(bool connected)
@@ -180,6 +180,8 @@ void HostBus::sync()
         changed.insert(QStringLiteral("ActiveRow"), now.row);
     if (now.autoSwitch != m_announced.autoSwitch)
         changed.insert(QStringLiteral("AutoSwitch"), now.autoSwitch);
+    if (now.layouts != m_announced.layouts)
+        changed.insert(QStringLiteral("Layouts"), now.layouts);
     m_announced = now;
     if (changed.isEmpty())
         return;
@@ -248,6 +250,8 @@ void HostBus::Reload()
         return;
     }
     const QString before = activeLayout();
+    // Another program wrote the store: what this copy read of it before is stale.
+    m_runtime.store().reread();
     m_runtime.switcher().reload();
     // What was shown stays shown, when it still exists (the reload itself comes back on "Global").
     LayoutConfig *again = before.isEmpty() ? nullptr : core.findLayout(before);

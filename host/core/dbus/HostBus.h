@@ -77,6 +77,7 @@ private:
         QString port, profile, layout;
         int row = 0;
         bool autoSwitch = false;
+        QStringList layouts;
     };
     void reply(const QString &error, const QString &text);
     void updateKeypadName();

@@ -364,7 +364,9 @@ TEST_F(HostBusTest, PixkeyctlDrivesTheRunningHost)
     EXPECT_EQ(unknown.code, 1);
     EXPECT_TRUE(unknown.err.contains(QStringLiteral("no layout named \"Nowhere\""))) << qPrintable(unknown.err);
 
-    // A stored edit is loaded by the host; what it shows stays.
+    // A stored edit is loaded by the host (which has read and written the store before); what it
+    // shows stays.
+    ASSERT_TRUE(host.core().saveSettings());
     Ctl add = ctl({QStringLiteral("add-layout"), QStringLiteral("Games")}, a, port(keypad));
     EXPECT_EQ(add.code, 0) << qPrintable(add.err);
     EXPECT_TRUE(host.bus()->layouts().contains(QStringLiteral("Games")));
