@@ -31,15 +31,17 @@ std::string ownFile()
     return {};
 }
 
-// Work queued on the main thread points into this library's code, so it must stay loaded too.
-void pinOwnLibrary()
-{
-    const std::string self = ownFile();
-    if (!self.empty())
-        dlopen(self.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
-}
-
 } // namespace
+
+void EngineLoader::pinPluginLibrary()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        const std::string self = ownFile();
+        if (!self.empty())
+            dlopen(self.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+    });
+}
 
 void EngineLoader::setPluginFile(const std::string &pluginFile)
 {
@@ -67,7 +69,7 @@ const EngineApi *EngineLoader::engine(std::string *error)
         std::string path = g_enginePath;
         if (path.empty())
             path = folderOf(g_pluginFile.empty() ? ownFile() : g_pluginFile) + "/" + kEngineFileName;
-        pinOwnLibrary();
+        pinPluginLibrary();
         void *handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
         if (!handle) {
             const char *why = dlerror();

@@ -24,6 +24,10 @@ public:
     // call: a failed load is not retried).
     static const EngineApi *engine(std::string *error = nullptr);
 
+    // Keeps the library this code is linked into loaded for the rest of the process: work it
+    // queues on the main thread points into its code. Done before the first such work. [any-thread]
+    static void pinPluginLibrary();
+
     // Whether the engine part has been loaded in this process.
     static bool loaded();
 };

@@ -87,6 +87,7 @@ struct CaptureRequest {
 MainThreadPage::MainThreadPage(std::chrono::milliseconds captureWait)
     : m_core(std::make_shared<Core>()), m_captureWait(captureWait)
 {
+    EngineLoader::pinPluginLibrary();
     if (!QCoreApplication::instance())
         m_core->status->setEngineError("the web engine needs the program's application object");
 }
