@@ -15,7 +15,7 @@ packages=(
   qt6-webengine-dev
   libpulse-dev libasound2-dev pulseaudio pulseaudio-utils libasound2-plugins alsa-utils
   mpv mpv-mpris sox
-  lintian appstream desktop-file-utils dpkg-dev fakeroot file man-db groff-base
+  lintian appstream desktop-file-utils dpkg-dev fakeroot file man-db groff-base bash-completion
 )
 
 # Large programs the tests drive, installed without their recommended packages to keep the
