@@ -11,10 +11,13 @@
 #include "SettingsDialog.h"
 #include "TrayIcon.h"
 
+#include <QCheckBox>
+#include <QFile>
 #include <QLineEdit>
 #include <QMenu>
 #include <QSignalSpy>
 #include <QSlider>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace pixkey::test {
@@ -64,6 +67,19 @@ TEST_F(TrayTest, TipNamesTheProfile)
     window->setWindowTitle(ConfiguratorWindow::title(*core, true));
     EXPECT_EQ(window->tray().tip(), QStringLiteral("Pixkey mini Configurator (ttyUSB1)"));
     EXPECT_TRUE(window->windowTitle().endsWith(QStringLiteral(" beta (ttyUSB1)")));
+}
+
+TEST_F(TrayTest, TipTellsWhyTheKeypadCannotBeUsed)
+{
+    const QString denied = QStringLiteral("permission denied for /dev/ttyUSB0: install the pixkey-mini package, ...");
+    window->setKeypadProblem(denied);
+    EXPECT_EQ(window->tray().tip(), QStringLiteral("Pixkey mini Configurator\n") + denied);
+    // A changed title keeps the problem under it; a usable keypad takes it away.
+    core->profileSuffix = QStringLiteral("ttyUSB1");
+    window->setWindowTitle(ConfiguratorWindow::title(*core, true));
+    EXPECT_EQ(window->tray().tip(), QStringLiteral("Pixkey mini Configurator (ttyUSB1)\n") + denied);
+    window->setKeypadProblem(QString());
+    EXPECT_EQ(window->tray().tip(), QStringLiteral("Pixkey mini Configurator (ttyUSB1)"));
 }
 
 TEST_F(TrayTest, AutoSwitchTogglesAndIsStored)
@@ -194,6 +210,39 @@ TEST_F(SettingsDialogTest, OkStoresEverythingAndAsksForTheHotkeyAgain)
     EXPECT_EQ(core->settings.value(Settings::SwitchLayoutModifier), 2);
     EXPECT_EQ(core->settings.value(Settings::SwitchLayoutHotkey), 0x74);
     EXPECT_EQ(core->settings.value(Settings::ScreensaverOn), 50);
+}
+
+TEST_F(SettingsDialogTest, StartWithTheDesktopIsWrittenByOkAndLeftAsItWasByCancel)
+{
+    QTemporaryDir config;
+    const Autostart autostart(config.path(), QCoreApplication::applicationFilePath());
+    SettingsDialog &dialog = window->settingsDialog();
+    dialog.setAutostart(autostart);
+    dialog.showSettings();
+    EXPECT_FALSE(dialog.autostartBox().isChecked());
+    dialog.autostartBox().setChecked(true);
+    dialog.reject();
+    EXPECT_FALSE(autostart.isEnabled());
+    EXPECT_FALSE(dialog.autostartBox().isChecked());
+
+    dialog.showSettings();
+    dialog.autostartBox().setChecked(true);
+    dialog.accept();
+    EXPECT_TRUE(autostart.isEnabled());
+    // Shown again, the box reads the entry, also one the user removed behind the dialog's back.
+    dialog.showSettings();
+    EXPECT_TRUE(dialog.autostartBox().isChecked());
+    dialog.reject();
+    ASSERT_TRUE(autostart.disable());
+    dialog.showSettings();
+    EXPECT_FALSE(dialog.autostartBox().isChecked());
+    dialog.autostartBox().setChecked(true);
+    dialog.accept();
+    dialog.showSettings();
+    dialog.autostartBox().setChecked(false);
+    dialog.accept();
+    EXPECT_FALSE(autostart.isEnabled());
+    EXPECT_FALSE(QFile::exists(autostart.entryPath()));
 }
 
 TEST_F(SettingsDialogTest, AHotkeyWithoutModifierIsCleared)
