@@ -52,9 +52,14 @@ std::string TtySerialPort::openErrorText(const std::string &path, int error)
             group = "dialout";
         // Both ways out in one sentence: the package's udev rule, which gives the user at the
         // seat the adapter, or membership of the group that owns the port.
-        return "permission denied for " + path +
-               ": install the pixkey-mini package, whose udev rule gives the keypad to the user at the "
-               "seat, and plug the keypad in again, or add your user to the group \"" + group +
+        const bool ruleInstalled = ::access("/usr/lib/udev/rules.d/70-pixkey-mini.rules", F_OK) == 0 ||
+                                   ::access("/lib/udev/rules.d/70-pixkey-mini.rules", F_OK) == 0;
+        const std::string rule = ruleInstalled
+            ? "plug the keypad in again so that the udev rule of the pixkey-mini package gives it to the "
+              "user at the seat"
+            : "install the pixkey-mini package, whose udev rule gives the keypad to the user at the seat, "
+              "and plug the keypad in again";
+        return "permission denied for " + path + ": " + rule + ", or add your user to the group \"" + group +
                "\" that owns the port and log in again";
     }
     case EBUSY:
