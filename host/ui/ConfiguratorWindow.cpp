@@ -31,6 +31,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
+#include <QWindow>
 #include <QVBoxLayout>
 
 namespace pixkey {
@@ -106,9 +107,11 @@ ConfiguratorWindow::ConfiguratorWindow(AppCore &core, QWidget *parent) : QDialog
     connect(m_tray.get(), &TrayIcon::configureRequested, this, &ConfiguratorWindow::showConfigurator);
     connect(m_tray.get(), &TrayIcon::exitRequested, this, &ConfiguratorWindow::exitRequested);
     // Without a notification area the window is the way in: it shows, and closing it asks to exit.
+    // Nobody asked for it at that moment, so it neither takes the focus nor comes to the front:
+    // the user may be working in another program by then.
     connect(m_tray.get(), &TrayIcon::unavailable, this, [this] {
         setAskExitOnClose(true);
-        showConfigurator();
+        showWithoutActivating();
     });
 
     m_settings = new SettingsDialog(core, this);
@@ -768,6 +771,18 @@ void ConfiguratorWindow::showConfigurator()
     show();
     raise();
     activateWindow();
+}
+
+void ConfiguratorWindow::showWithoutActivating()
+{
+    if (isVisible())
+        return;
+    setAttribute(Qt::WA_ShowWithoutActivating, true);
+    show();
+    setAttribute(Qt::WA_ShowWithoutActivating, false);
+    // The platform window keeps the request; later showings asked for by the user activate.
+    if (QWindow *handle = windowHandle())
+        handle->setProperty("_q_showWithoutActivating", QVariant());
 }
 
 void ConfiguratorWindow::hideAll()

@@ -116,6 +116,8 @@ public:
     void removePlugin(PluginEntry *entry);
     void requestRow(int row);
     void showConfigurator();
+    // Shows the window, if hidden, without raising or activating it (nobody asked for it).
+    void showWithoutActivating();
     // Without a notification area the window is the only way in: closing it asks whether to exit.
     // Set by the window itself when the tray gives up waiting for a notification area.
     void setAskExitOnClose(bool ask) { m_askExitOnClose = ask; }

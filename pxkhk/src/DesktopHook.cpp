@@ -349,7 +349,16 @@ bool DesktopHook::Impl::hook(HookSink *sink)
     bool listening = false;
     call(
         [&] {
+            const bool firstSink = !m_sink && sink;
+            if (firstSink && m_x.usable()) {
+                // What changed before the hook is settled first (nobody receives it); the window
+                // in front now is then reported as having become the foreground window, or a
+                // program activated while the configurator was starting would never switch.
+                m_x.dispatch(*this);
+            }
             m_sink = sink;
+            if (firstSink && m_x.usable() && m_x.activeWindow() != 0)
+                foregroundChanged(m_x.activeWindow(), 1);
             if (m_peersOk && m_listenFd < 0) {
                 std::string path, error;
                 m_listenFd = m_folder.listen(path, error);

@@ -45,6 +45,8 @@ public:
 
     // Handles every event that has arrived (reads the connection without blocking).
     void dispatch(Events &events);
+    // The active window as last read (0 none or unknown); follows every dispatched change.
+    unsigned long activeWindow() const { return m_activeWindow; }
 
     bool registerHotkey(int id, std::uint16_t modifiers, std::uint16_t key);
     bool unregisterHotkey(int id);

@@ -61,8 +61,9 @@ public:
     DesktopHook &operator=(const DesktopHook &) = delete;
 
     // Starts delivering desktop events and peer messages to `sink` and makes this process a
-    // running configurator (its socket appears in the runtime folder). A second Hook replaces the
-    // sink. Returns false when the peer socket could not be set up (untrusted folder, ...); the
+    // running configurator (its socket appears in the runtime folder). The first Hook (and the
+    // first after UnHook) at once reports the window in front as the foreground window, so a
+    // change made before the hook is not lost. A second Hook replaces the sink. Returns false when the peer socket could not be set up (untrusted folder, ...); the
     // desktop events are delivered anyway.
     bool Hook(HookSink *sink);
     // Stops delivery (no callback runs after it returns) and removes this configurator's socket.
