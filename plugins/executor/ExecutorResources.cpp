@@ -4,7 +4,6 @@
 
 #include <QString>
 
-#include <cstring>
 
 namespace executor {
 
@@ -21,22 +20,6 @@ QImage bigIcon(int size)
     if (size == 32 || icon.isNull() || size < 1)
         return icon;
     return icon.scaled(size, size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-}
-
-PkxImage *toPkxImage(const QImage &image)
-{
-    if (image.isNull())
-        return nullptr;
-    // Format_ARGB32 on a little-endian machine is B, G, R, A in memory with straight alpha, the
-    // layout of a PkxImage.
-    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
-    PkxImage *result = pkx_image_alloc(argb.width(), argb.height());
-    if (!result)
-        return nullptr;
-    for (int y = 0; y < argb.height(); ++y)
-        std::memcpy(result->pixels + static_cast<std::size_t>(y) * result->stride, argb.constScanLine(y),
-                    static_cast<std::size_t>(argb.width()) * 4);
-    return result;
 }
 
 } // namespace executor

@@ -6,8 +6,6 @@
 
 #include <QImage>
 
-struct PkxImage;
-
 namespace executor {
 
 // "DEF_IMAGE": the face shown when there is neither text nor picture, 96x96, also the preview of
@@ -16,8 +14,5 @@ QImage defaultImage();
 
 // "BIG_ICON" drawn for `size` (16 or 32; other sizes are scaled from the 32-pixel drawing).
 QImage bigIcon(int size);
-
-// A PkxImage copy of `image` (any format) for GetInfo; the receiver owns it. Null for a null image.
-PkxImage *toPkxImage(const QImage &image);
 
 } // namespace executor

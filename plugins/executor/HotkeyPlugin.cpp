@@ -8,6 +8,7 @@
 #include <QThread>
 
 #include <cstring>
+#include <pixkey/utility/PkxImages.h>
 
 namespace executor {
 
@@ -95,11 +96,11 @@ intptr_t HotkeyPlugin::GetInfo(int code)
     case PKX_INFO_WEB:
         return reinterpret_cast<intptr_t>(kWeb);
     case PKX_INFO_SMALL_ICON:
-        return reinterpret_cast<intptr_t>(toPkxImage(bigIcon(16)));
+        return reinterpret_cast<intptr_t>(pixkey::ToPkxImage(bigIcon(16)));
     case PKX_INFO_LARGE_ICON:
-        return reinterpret_cast<intptr_t>(toPkxImage(bigIcon(32)));
+        return reinterpret_cast<intptr_t>(pixkey::ToPkxImage(bigIcon(32)));
     case PKX_INFO_PREVIEW:
-        return reinterpret_cast<intptr_t>(toPkxImage(defaultImage()));
+        return reinterpret_cast<intptr_t>(pixkey::ToPkxImage(defaultImage()));
     case PKX_INFO_HAS_PROPERTIES:
         return 1;
     default:

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <pixkey/utility/PkxImages.h>
 
 namespace volume {
 
@@ -150,11 +151,11 @@ intptr_t VolumePlugin::GetInfo(int code)
     case PKX_INFO_PAINT_PERIOD:
         return 500;
     case PKX_INFO_SMALL_ICON:
-        return reinterpret_cast<intptr_t>(toPkxImage(iconImage(resources.icon, 16)));
+        return reinterpret_cast<intptr_t>(pixkey::ToPkxImage(iconImage(resources.icon, 16)));
     case PKX_INFO_LARGE_ICON:
-        return reinterpret_cast<intptr_t>(toPkxImage(iconImage(resources.icon, 32)));
+        return reinterpret_cast<intptr_t>(pixkey::ToPkxImage(iconImage(resources.icon, 32)));
     case PKX_INFO_PREVIEW:
-        return reinterpret_cast<intptr_t>(toPkxImage(faceBitmap(resources.face)));
+        return reinterpret_cast<intptr_t>(pixkey::ToPkxImage(faceBitmap(resources.face)));
     default:
         return 0;
     }

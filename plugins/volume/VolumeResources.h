@@ -8,8 +8,6 @@
 
 #include <QImage>
 
-struct PkxImage;
-
 namespace volume {
 
 // The face bitmap `name` as stored (Format_Indexed8); null when there is no such resource.
@@ -17,8 +15,5 @@ QImage faceBitmap(const char *name);
 
 // The icon `name` drawn for `size` (16 or 32); null for other sizes or names.
 QImage iconImage(const char *name, int size);
-
-// A PkxImage copy of `image` (any format) for GetInfo; the receiver owns it. Null for a null image.
-PkxImage *toPkxImage(const QImage &image);
 
 } // namespace volume

@@ -1,5 +1,6 @@
 // Pictures from files: formats, refusal of bad and huge files, fitting and drawing with clipping.
 #include <pixkey/utility/CFileImage.h>
+#include <pixkey/utility/PkxImages.h>
 
 #include "pixkey_plugin.h"
 
@@ -203,3 +204,33 @@ TEST(FileImage, TransparentPartsLetTheFaceShowThrough)
 }
 
 } // namespace
+
+TEST(PkxImages, CopiesAsIsOrFitsCentredOnTransparency)
+{
+    QImage wide(64, 32, QImage::Format_ARGB32);
+    wide.fill(QColor(10, 20, 30));
+    wide.setPixelColor(0, 0, QColor(200, 100, 50, 128));
+
+    PkxImage *same = pixkey::ToPkxImage(wide);
+    ASSERT_NE(same, nullptr);
+    EXPECT_EQ(same->width, 64);
+    EXPECT_EQ(same->height, 32);
+    // B, G, R, A with straight alpha.
+    EXPECT_EQ(same->pixels[0], 50);
+    EXPECT_EQ(same->pixels[1], 100);
+    EXPECT_EQ(same->pixels[2], 200);
+    EXPECT_EQ(same->pixels[3], 128);
+    pkx_image_free(same);
+
+    PkxImage *fitted = pixkey::ToPkxImage(wide, 32);
+    ASSERT_NE(fitted, nullptr);
+    EXPECT_EQ(fitted->width, 32);
+    EXPECT_EQ(fitted->height, 32);
+    auto alphaAt = [&](int x, int y) { return fitted->pixels[y * fitted->stride + x * 4 + 3]; };
+    EXPECT_EQ(alphaAt(16, 0), 0);    // above the picture: transparent
+    EXPECT_EQ(alphaAt(16, 31), 0);   // below it
+    EXPECT_EQ(alphaAt(16, 16), 255); // the picture, 32 x 16 in the middle
+    pkx_image_free(fitted);
+
+    EXPECT_EQ(pixkey::ToPkxImage(QImage()), nullptr);
+}

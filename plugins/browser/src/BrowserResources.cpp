@@ -4,7 +4,6 @@
 
 #include <QString>
 
-#include <cstring>
 
 namespace browser {
 
@@ -21,21 +20,6 @@ QImage bigIcon(int size)
 QImage previewPicture()
 {
     return QImage(QStringLiteral(":/browser/8001.png"));
-}
-
-PkxImage *toPkxImage(const QImage &image)
-{
-    if (image.isNull())
-        return nullptr;
-    // Format_ARGB32 on a little-endian machine is B, G, R, A in memory with straight alpha.
-    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
-    PkxImage *result = pkx_image_alloc(argb.width(), argb.height());
-    if (!result)
-        return nullptr;
-    for (int y = 0; y < argb.height(); ++y)
-        std::memcpy(result->pixels + static_cast<std::size_t>(y) * result->stride, argb.constScanLine(y),
-                    static_cast<std::size_t>(argb.width()) * 4);
-    return result;
 }
 
 } // namespace browser

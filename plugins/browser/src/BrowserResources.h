@@ -6,8 +6,6 @@
 
 #include <QImage>
 
-struct PkxImage;
-
 namespace browser {
 
 // "BIG_ICON" at 16 or 32 pixels (other sizes are scaled from the 32-pixel drawing).
@@ -15,8 +13,5 @@ QImage bigIcon(int size);
 
 // Bitmap 8001: the plug-in's 96x96 picture for the host's lists.
 QImage previewPicture();
-
-// A PkxImage copy of `image` for GetInfo; the receiver owns it. Null for a null image.
-PkxImage *toPkxImage(const QImage &image);
 
 } // namespace browser

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <pixkey/utility/PkxImages.h>
 
 namespace calls {
 
@@ -30,20 +31,6 @@ void blit(PkxSurface &surface, const QImage &image, int x, int y)
     }
 }
 
-PkxImage *toPkxImage(const QImage &image)
-{
-    if (image.isNull())
-        return nullptr;
-    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
-    PkxImage *result = pkx_image_alloc(argb.width(), argb.height());
-    if (!result)
-        return nullptr;
-    for (int y = 0; y < argb.height(); ++y)
-        std::memcpy(result->pixels + std::size_t(y) * std::size_t(result->stride), argb.constScanLine(y),
-                    std::size_t(argb.width()) * 4);
-    return result;
-}
-
 } // namespace
 
 QImage loadPicture(int number)
@@ -62,14 +49,14 @@ QImage loadPicture(int number)
 
 PkxImage *previewImage()
 {
-    return toPkxImage(QImage(QStringLiteral(":/calls/IDB_CALLS.png")));
+    return pixkey::ToPkxImage(QImage(QStringLiteral(":/calls/IDB_CALLS.png")));
 }
 
 PkxImage *iconImage(int size)
 {
     if (size != 16 && size != 32)
         return nullptr;
-    return toPkxImage(QImage(QStringLiteral(":/calls/IDI_CALLS_%1.png").arg(size)));
+    return pixkey::ToPkxImage(QImage(QStringLiteral(":/calls/IDI_CALLS_%1.png").arg(size)));
 }
 
 bool CallsFace::loadFont()

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 #include <string>
+#include <pixkey/utility/PkxImages.h>
 
 namespace pixkey::clock {
 
@@ -19,24 +20,6 @@ namespace {
 constexpr const char *kPropertyNames[] = {"CityId",    "Degrees", "TextColor",
                                           "ClockView", "Hour24",  "UseLocalTime"};
 constexpr int kPropertyCount = 6;
-
-// A PkxImage for the host, made from `image` scaled to `size` x `size` (null when there is none).
-PkxImage *toPkxImage(const QImage &image, int size)
-{
-    if (image.isNull())
-        return nullptr;
-    const QImage scaled = image.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation)
-                              .convertToFormat(QImage::Format_ARGB32);
-    PkxImage *result = pkx_image_alloc(size, size);
-    if (!result)
-        return nullptr;
-    const int left = (size - scaled.width()) / 2;
-    const int top = (size - scaled.height()) / 2;
-    for (int y = 0; y < scaled.height(); ++y)
-        std::memcpy(result->pixels + (top + y) * result->stride + left * 4, scaled.constScanLine(y),
-                    static_cast<std::size_t>(scaled.width()) * 4);
-    return result;
-}
 
 // A property value: a decimal integer (with sign); anything else reads as 0, as a C library
 // conversion would, and values beyond 32 bits keep their low bits like a colour written unsigned.
@@ -114,11 +97,11 @@ intptr_t ClockPlugin::GetInfo(int code)
     case PKX_INFO_PAINT_PERIOD:
         return 200;
     case PKX_INFO_SMALL_ICON:
-        return reinterpret_cast<intptr_t>(toPkxImage(ClockLibrary::iconPicture(), 16));
+        return reinterpret_cast<intptr_t>(pixkey::ToPkxImage(ClockLibrary::iconPicture(), 16));
     case PKX_INFO_LARGE_ICON:
-        return reinterpret_cast<intptr_t>(toPkxImage(ClockLibrary::iconPicture(), 32));
+        return reinterpret_cast<intptr_t>(pixkey::ToPkxImage(ClockLibrary::iconPicture(), 32));
     case PKX_INFO_PREVIEW:
-        return reinterpret_cast<intptr_t>(toPkxImage(ClockLibrary::previewPicture(), 96));
+        return reinterpret_cast<intptr_t>(pixkey::ToPkxImage(ClockLibrary::previewPicture(), 96));
     case PKX_INFO_HAS_PROPERTIES:
         return 1;
     case PKX_INFO_HAS_LIBRARY_PROPERTIES:

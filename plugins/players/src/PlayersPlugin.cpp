@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <pixkey/utility/PkxImages.h>
 
 namespace players {
 
@@ -239,11 +240,11 @@ intptr_t PlayersPlugin::GetInfo(int code)
     case PKX_INFO_DEFAULT_FUNCTION:
         return 2;
     case PKX_INFO_SMALL_ICON:
-        return reinterpret_cast<intptr_t>(toPkxImage(icon(kind.icon, 16)));
+        return reinterpret_cast<intptr_t>(pixkey::ToPkxImage(icon(kind.icon, 16)));
     case PKX_INFO_LARGE_ICON:
-        return reinterpret_cast<intptr_t>(toPkxImage(icon(kind.icon, 32)));
+        return reinterpret_cast<intptr_t>(pixkey::ToPkxImage(icon(kind.icon, 32)));
     case PKX_INFO_PREVIEW:
-        return reinterpret_cast<intptr_t>(toPkxImage(bitmap(kind.preview)));
+        return reinterpret_cast<intptr_t>(pixkey::ToPkxImage(bitmap(kind.preview)));
     default:
         return 0;
     }

@@ -7,8 +7,6 @@
 
 #include <QImage>
 
-struct PkxImage;
-
 namespace players {
 
 // A 96x96 picture by resource number, in the byte order of a face (Format_BGR888); null when the
@@ -17,9 +15,6 @@ QImage bitmap(int number);
 
 // Icon `name` at 16 or 32 pixels (ARGB32); null when unknown.
 QImage icon(const char *name, int size);
-
-// A copy of `image` the host takes over (GetInfo 20, 21, 22); null for a null image.
-PkxImage *toPkxImage(const QImage &image);
 
 // The colour of the elapsed part of the time bar, carried by the play face's bottom rows.
 constexpr unsigned kElapsedColour = 0x2f9be8;

@@ -13,6 +13,7 @@
 #include <filesystem>
 
 #include <unistd.h>
+#include <pixkey/utility/PkxImages.h>
 
 namespace slideshow {
 
@@ -218,11 +219,11 @@ intptr_t SlideshowPlugin::GetInfo(int code)
     case PKX_INFO_DEFAULT_FUNCTION:
         return 2;
     case PKX_INFO_SMALL_ICON:
-        return reinterpret_cast<intptr_t>(toPkxImage(iconPicture(pictures.icon, 16)));
+        return reinterpret_cast<intptr_t>(pixkey::ToPkxImage(iconPicture(pictures.icon, 16)));
     case PKX_INFO_LARGE_ICON:
-        return reinterpret_cast<intptr_t>(toPkxImage(iconPicture(pictures.icon, 32)));
+        return reinterpret_cast<intptr_t>(pixkey::ToPkxImage(iconPicture(pictures.icon, 32)));
     case PKX_INFO_PREVIEW:
-        return reinterpret_cast<intptr_t>(toPkxImage(facePicture(pictures.face)));
+        return reinterpret_cast<intptr_t>(pixkey::ToPkxImage(facePicture(pictures.face)));
     case PKX_INFO_HAS_PROPERTIES:
         return 0; // the layout does not keep "Index" and "Caption"
     default:

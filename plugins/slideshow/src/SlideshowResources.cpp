@@ -6,7 +6,6 @@
 
 #include <QString>
 
-#include <cstring>
 
 namespace slideshow {
 
@@ -49,22 +48,6 @@ QImage iconPicture(int id, int size)
     if (size == 32 || icon.isNull())
         return icon;
     return icon.scaled(size, size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-}
-
-PkxImage *toPkxImage(const QImage &image)
-{
-    if (image.isNull())
-        return nullptr;
-    // Format_ARGB32 on a little-endian machine is B, G, R, A in memory with straight alpha, the
-    // layout of a PkxImage.
-    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
-    PkxImage *result = pkx_image_alloc(argb.width(), argb.height());
-    if (!result)
-        return nullptr;
-    for (int y = 0; y < argb.height(); ++y)
-        std::memcpy(result->pixels + static_cast<std::size_t>(y) * result->stride, argb.constScanLine(y),
-                    static_cast<std::size_t>(argb.width()) * 4);
-    return result;
 }
 
 } // namespace slideshow

@@ -7,8 +7,6 @@
 
 #include <QImage>
 
-struct PkxImage;
-
 namespace slideshow {
 
 // The pictures of one kind of key. `arrow` is 0 for kind 0, which has none.
@@ -28,8 +26,5 @@ QImage arrowPicture(int id);
 
 // Icon `id` (8011-8013) at `size` (16 or 32; other sizes are scaled from the 32-pixel drawing).
 QImage iconPicture(int id, int size);
-
-// A PkxImage copy of `image` for GetInfo; the receiver owns it. Null for a null image.
-PkxImage *toPkxImage(const QImage &image);
 
 } // namespace slideshow

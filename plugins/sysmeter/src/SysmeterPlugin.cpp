@@ -2,6 +2,7 @@
 
 #include "SysmeterResources.h"
 #include "TaskManager.h"
+#include <pixkey/utility/PkxImages.h>
 
 namespace sysmeter {
 
@@ -69,9 +70,9 @@ intptr_t SysmeterPlugin::GetInfo(int code)
     case PKX_INFO_SMALL_ICON:
     case PKX_INFO_LARGE_ICON:
         return reinterpret_cast<intptr_t>(
-            toPkxImage(iconImage(m_kind == Processor ? 2 : 1, code == PKX_INFO_SMALL_ICON ? 16 : 32)));
+            pixkey::ToPkxImage(iconImage(m_kind == Processor ? 2 : 1, code == PKX_INFO_SMALL_ICON ? 16 : 32)));
     case PKX_INFO_PREVIEW:
-        return reinterpret_cast<intptr_t>(toPkxImage(previewImage(m_kind == Processor ? 8012 : 8013)));
+        return reinterpret_cast<intptr_t>(pixkey::ToPkxImage(previewImage(m_kind == Processor ? 8012 : 8013)));
     default:
         return 0;
     }

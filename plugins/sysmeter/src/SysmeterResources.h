@@ -6,8 +6,6 @@
 
 #include <QImage>
 
-struct PkxImage;
-
 namespace sysmeter {
 
 // Picture 8010: the two faces side by side, 192 x 96 (memory at x 0..95, processor at x 96..191),
@@ -20,8 +18,5 @@ QImage previewImage(int number);
 
 // Icon "ICON_01" (memory) or "ICON_02" (processor) at 16 or 32 pixels (other sizes are scaled).
 QImage iconImage(int number, int size);
-
-// A PkxImage copy of `image` for GetInfo; the receiver owns it. Null for a null image.
-PkxImage *toPkxImage(const QImage &image);
 
 } // namespace sysmeter
