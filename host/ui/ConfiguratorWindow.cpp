@@ -124,7 +124,7 @@ ConfiguratorWindow::ConfiguratorWindow(AppCore &core, QWidget *parent) : QDialog
 
     m_faceTimer = new QTimer(this);
     m_faceTimer->setInterval(kFaceRefreshMs);
-    connect(m_faceTimer, &QTimer::timeout, m_preview, qOverload<>(&QWidget::update));
+    connect(m_faceTimer, &QTimer::timeout, m_preview, &KeyPreview::updateFaces);
 
     m_layouts->fill(core);
     if (core.activeLayout)
@@ -721,9 +721,12 @@ void ConfiguratorWindow::onRowChanged()
 
 void ConfiguratorWindow::onFacesChanged(PluginInstance *instance)
 {
-    if (instance)
+    if (instance) {
         refreshOptionsButtons();
-    m_preview->update();
+        m_preview->updateFaces();
+    } else {
+        m_preview->update(); // turned: the body too
+    }
 }
 
 void ConfiguratorWindow::onConnectionChanged(bool connected)

@@ -110,12 +110,21 @@ void KeyPreview::resizeEvent(QResizeEvent *)
 
 void KeyPreview::paintEvent(QPaintEvent *)
 {
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
     const QSize picture = KeypadArt::pictureSize(vertical());
-    KeypadArt::paintBody(painter, QRectF(pictureOrigin(), QSizeF(picture)), vertical(),
-                         KeypadArt::isTurnedOver(m_orientation));
-    painter.setRenderHint(QPainter::Antialiasing, false);
+    const qreal ratio = devicePixelRatioF();
+    if (m_body.isNull() || m_bodyOrientation != m_orientation || m_bodyRatio != ratio) {
+        m_body = QPixmap(picture * ratio);
+        m_body.setDevicePixelRatio(ratio);
+        m_body.fill(Qt::transparent);
+        QPainter body(&m_body);
+        body.setRenderHint(QPainter::Antialiasing);
+        KeypadArt::paintBody(body, QRectF(QPointF(0, 0), QSizeF(picture)), vertical(),
+                             KeypadArt::isTurnedOver(m_orientation));
+        m_bodyOrientation = m_orientation;
+        m_bodyRatio = ratio;
+    }
+    QPainter painter(this);
+    painter.drawPixmap(pictureOrigin(), m_body);
     for (int key = 0; key < kKeys; ++key) {
         const QRect face = keyRect(key);
         const QImage image = m_faces ? m_faces(key) : QImage();
@@ -134,6 +143,14 @@ void KeyPreview::paintEvent(QPaintEvent *)
     painter.setPen(pen);
     painter.setBrush(Qt::NoBrush);
     painter.drawRect(QRectF(frame).adjusted(kFrameWidth / 2.0, kFrameWidth / 2.0, -kFrameWidth / 2.0 + 1, -kFrameWidth / 2.0 + 1));
+}
+
+void KeyPreview::updateFaces()
+{
+    // The faces with the selection frame around them, which is drawn over their edges.
+    const int margin = kFrameGap + kFrameWidth;
+    for (int key = 0; key < kKeys; ++key)
+        update(keyRect(key).adjusted(-margin, -margin, margin, margin));
 }
 
 void KeyPreview::mousePressEvent(QMouseEvent *event)

@@ -46,6 +46,9 @@ public:
     int highlightedKey() const { return m_highlighted; }
     QPushButton *optionsButton(int key) const { return m_options[std::size_t(key)]; }
 
+    // Repaints only the three key faces (the keypad body is kept from the last paint).
+    void updateFaces();
+
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
 
@@ -84,6 +87,11 @@ private:
     int m_highlighted = -1;
     std::array<QPushButton *, kKeys> m_options{};
     QPixmap m_emptyKey;
+    // The keypad body as last rendered, and what it was rendered for; drawn again only when the
+    // orientation or the screen's pixel ratio changes.
+    QPixmap m_body;
+    int m_bodyOrientation = -1;
+    qreal m_bodyRatio = 0;
 };
 
 } // namespace pixkey
