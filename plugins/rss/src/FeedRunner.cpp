@@ -24,10 +24,13 @@ struct FeedRunner::Shared {
     std::string shownLink;                // guarded by lock
     int frames = 0;                       // guarded by lock
     std::atomic<bool> fresh{false};       // a canvas became visible since the last takeFrame
+    std::atomic<bool> abandoned{false};   // stop() was asked: the worker only winds down
     std::thread thread;                   // joined or detached by stop()
 };
 
 namespace {
+
+std::atomic<int> g_liveWorkers{0};
 
 std::uint32_t steadyTick()
 {
@@ -40,6 +43,7 @@ std::uint32_t steadyTick()
 FeedRunner::FeedRunner(const RssSettings &settings, Options options)
     : m_shared(std::make_shared<Shared>(settings, std::move(options)))
 {
+    g_liveWorkers.fetch_add(1);
     m_shared->thread = std::thread(&FeedRunner::run, m_shared);
 }
 
@@ -48,10 +52,17 @@ FeedRunner::~FeedRunner()
     stop();
 }
 
+int FeedRunner::liveWorkers()
+{
+    return g_liveWorkers.load();
+}
+
 void FeedRunner::run(std::shared_ptr<Shared> shared)
 {
     {
         FeedState state(shared->initial, shared->options.limits);
+        // A download that ends after stop() is not parsed, and nothing more is drawn.
+        state.setAbandoned([&shared] { return shared->abandoned.load(std::memory_order_acquire); });
         state.activate();
         const auto now = shared->options.now ? shared->options.now : steadyTick;
         for (;;) {
@@ -91,6 +102,7 @@ void FeedRunner::run(std::shared_ptr<Shared> shared)
     std::lock_guard guard(shared->lock);
     shared->finished = true;
     shared->wake.notify_all();
+    g_liveWorkers.fetch_sub(1);
 }
 
 void FeedRunner::apply(const RssSettings &settings)
@@ -144,6 +156,7 @@ bool FeedRunner::stop(std::chrono::milliseconds wait)
     if (!m_shared->thread.joinable())
         return m_shared->finished;
     m_shared->stopping = true;
+    m_shared->abandoned.store(true, std::memory_order_release);
     m_shared->options.onFrame = nullptr;
     m_shared->options.onSettings = nullptr;
     m_shared->wake.notify_all();

@@ -67,6 +67,10 @@ public:
     // it finishes its download unattended. No callback runs once this returns.
     bool stop(std::chrono::milliseconds wait = kStopWait);
 
+    // Workers of every runner of the process that have not ended yet, also those left to finish
+    // a download unattended. [any-thread]
+    static int liveWorkers();
+
 private:
     struct Shared;
     static void run(std::shared_ptr<Shared> shared);

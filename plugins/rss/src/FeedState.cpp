@@ -57,10 +57,14 @@ int FeedState::cycle(std::uint32_t now, PkxSurface &face)
         return 0;
 
     const bool outcome = m_fetchNeeded ? fetch(now) : !m_items.empty();
+    if (abandoned())
+        return 0;
     if (outcome) {
         selectItem();
         if (m_settings.showType != 0 && !m_current.imageUrl.empty())
             loadPicture();
+        if (abandoned())
+            return 0;
         m_face.drawItem(face, m_current, m_picture.get(), m_settings.showType);
     } else {
         // The message of the failed download (or nothing) on a black face, once; the kept items
@@ -110,7 +114,10 @@ bool FeedState::load(const std::string &address)
     CWebFile file;
     file.setTimeouts(m_limits.connectTimeout, m_limits.totalTimeout);
     file.setMaxSize(m_limits.maxFeedBytes);
-    if (!file.Retrieve(address.c_str())) {
+    const bool received = file.Retrieve(address.c_str());
+    if (abandoned())
+        return false;
+    if (!received) {
         switch (file.status) {
         case 401: m_statusText = kAuthorizationFailed; break;
         case 500: m_statusText = kInternalServerError; break;

@@ -18,6 +18,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -63,6 +64,10 @@ public:
     // nothing was.
     int cycle(std::uint32_t now, PkxSurface &face);
 
+    // Asked after each download: when it answers true, cycle() returns 0 at once, without
+    // parsing what arrived or drawing anything (the key that wanted it is gone).
+    void setAbandoned(std::function<bool()> abandoned) { m_abandoned = std::move(abandoned); }
+
     // Milliseconds between downloads and between slides for the current settings.
     std::uint32_t periodMs() const;
     std::uint32_t slideMs() const;
@@ -82,8 +87,11 @@ private:
     void selectItem();
     void loadPicture();
 
+    bool abandoned() const { return m_abandoned && m_abandoned(); }
+
     RssSettings m_settings;
     Limits m_limits;
+    std::function<bool()> m_abandoned;
     FeedFace m_face;
 
     std::vector<FeedItem> m_items;

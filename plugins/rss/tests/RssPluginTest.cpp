@@ -249,6 +249,8 @@ TEST(RssPluginTest, DeactivationDoesNotWaitForAHangingDownload)
     plugin.reset();
     EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
     server.stop(); // the download left behind ends now, with nobody to tell
+    // ...and its worker winds down without parsing or drawing what arrived.
+    EXPECT_TRUE(waitFor([] { return FeedRunner::liveWorkers() == 0; }));
 }
 
 TEST(RssPluginTest, RunnerLeftInADownloadCallsNobodyAfterStop)
