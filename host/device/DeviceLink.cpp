@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <system_error>
 #include <unistd.h>
@@ -693,6 +694,8 @@ void DeviceLink::failAllWaiters()
 void DeviceLink::workerMain()
 {
     m_workerId = std::this_thread::get_id();
+    // Named so that process monitors and the measuring tools can tell it from the other threads.
+    pthread_setname_np(pthread_self(), "pixkey-link");
     milliseconds t0 = m_clock->now();
     bool renewT0 = false;
     for (;;) {

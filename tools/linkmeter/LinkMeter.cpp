@@ -4,6 +4,7 @@
 //
 // 1. A full three-key upload (3 keys x 96 lines + 3 ShowFrame = 291 packets), without and with
 //    wire pacing, compared with the wire limit of 291 x 197 bytes x 10 bits at 1,000,000 baud.
+//    The CPU time the link's worker thread spent per packet (from its schedstat) is printed too.
 // 2. An idle connected link: how often the process wakes (voluntary context switches of all its
 //    threads, from /proc) and how much CPU it uses (getrusage) over some seconds.
 // The emulator runs in a child process so that its work is not counted.
@@ -102,6 +103,42 @@ long voluntarySwitches()
     return total;
 }
 
+struct WorkerUse {
+    double cpu = -1;  // seconds on a CPU
+    long switches = 0; // voluntary and involuntary context switches
+};
+
+// What this process's thread named "pixkey-link" (the link's worker) used so far; cpu -1 when
+// there is no such thread.
+WorkerUse linkWorkerUse()
+{
+    DIR *dir = opendir("/proc/self/task");
+    if (!dir)
+        return {};
+    WorkerUse result;
+    while (dirent *e = readdir(dir)) {
+        if (e->d_name[0] == '.')
+            continue;
+        const std::string task = std::string("/proc/self/task/") + e->d_name;
+        std::ifstream comm(task + "/comm");
+        std::string name;
+        std::getline(comm, name);
+        if (name != "pixkey-link")
+            continue;
+        std::ifstream sched(task + "/schedstat");
+        unsigned long long ns = 0;
+        if (sched >> ns)
+            result.cpu = ns / 1e9;
+        std::ifstream status(task + "/status");
+        std::string line;
+        while (std::getline(status, line))
+            if (line.find("ctxt_switches:") != std::string::npos)
+                result.switches += std::atol(line.c_str() + line.find(':') + 1);
+    }
+    closedir(dir);
+    return result;
+}
+
 double cpuSeconds()
 {
     rusage ru{};
@@ -128,6 +165,7 @@ bool measureUploads(const std::string &link, bool pace, int rounds)
             stopEmulator(emu);
             return false;
         }
+        const WorkerUse worker0 = linkWorkerUse();
         for (int r = 0; r < rounds; ++r) {
             std::vector<std::vector<uint8_t>> pics;
             for (int k = 1; k <= 3; ++k)
@@ -142,6 +180,13 @@ bool measureUploads(const std::string &link, bool pace, int rounds)
             dl.PostCommand(pixkey::LinkCommand::Ping, 0, true);
             times.push_back(toSeconds(steady_clock::now() - t0));
         }
+        // 291 packets a round and one Ping after it.
+        const WorkerUse worker1 = linkWorkerUse();
+        const int packets = rounds * 292;
+        if (worker0.cpu >= 0)
+            std::printf("link worker, %s: %.1f microseconds of CPU and %.2f context switches per packet (%d packets)\n",
+                        pace ? "paced" : "unpaced", 1e6 * (worker1.cpu - worker0.cpu) / packets,
+                        double(worker1.switches - worker0.switches) / packets, packets);
         dl.Disconnect();
     }
     stopEmulator(emu);
