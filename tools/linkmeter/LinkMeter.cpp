@@ -20,6 +20,7 @@
 #include <dirent.h>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -106,6 +107,7 @@ long voluntarySwitches()
 struct WorkerUse {
     double cpu = -1;  // seconds on a CPU
     long switches = 0; // voluntary and involuntary context switches
+    double user = 0, kernel = 0; // seconds in user space and in the kernel, in clock ticks
 };
 
 // What this process's thread named "pixkey-link" (the link's worker) used so far; cpu -1 when
@@ -129,6 +131,21 @@ WorkerUse linkWorkerUse()
         unsigned long long ns = 0;
         if (sched >> ns)
             result.cpu = ns / 1e9;
+        std::ifstream stat(task + "/stat");
+        std::string text;
+        std::getline(stat, text);
+        const auto close = text.rfind(')');
+        if (close != std::string::npos) {
+            std::istringstream fields(text.substr(close + 2));
+            std::string field;
+            const double tick = double(sysconf(_SC_CLK_TCK));
+            for (int i = 3; fields >> field && i <= 15; ++i) {
+                if (i == 14)
+                    result.user = std::atol(field.c_str()) / tick;
+                if (i == 15)
+                    result.kernel = std::atol(field.c_str()) / tick;
+            }
+        }
         std::ifstream status(task + "/status");
         std::string line;
         while (std::getline(status, line))
@@ -184,8 +201,10 @@ bool measureUploads(const std::string &link, bool pace, int rounds)
         const WorkerUse worker1 = linkWorkerUse();
         const int packets = rounds * 292;
         if (worker0.cpu >= 0)
-            std::printf("link worker, %s: %.1f microseconds of CPU and %.2f context switches per packet (%d packets)\n",
+            std::printf("link worker, %s: %.1f microseconds of CPU per packet (user %.1f, kernel %.1f), "
+                        "%.2f context switches per packet (%d packets)\n",
                         pace ? "paced" : "unpaced", 1e6 * (worker1.cpu - worker0.cpu) / packets,
+                        1e6 * (worker1.user - worker0.user) / packets, 1e6 * (worker1.kernel - worker0.kernel) / packets,
                         double(worker1.switches - worker0.switches) / packets, packets);
         dl.Disconnect();
     }
