@@ -56,6 +56,9 @@
 #ifndef TEST_DIALOG
 #define TEST_DIALOG 0
 #endif
+#ifndef TEST_PRESSES
+#define TEST_PRESSES 0
+#endif
 
 namespace {
 
@@ -143,17 +146,28 @@ public:
             m_blocked = false;
             return 0;
         }
-        if (m_painted.exchange(true))
+        const bool busy = TEST_PRESSES && property("Busy") == "1";
+        if (m_painted.exchange(true) && !busy)
             return 0;
         const std::size_t green = property("Colour").size();
+        // Presses and busy frames shift the red; without TEST_PRESSES the face is fixed.
+        const uint8_t red = uint8_t(200 + (TEST_PRESSES ? m_presses.load() * 7 + m_frames++ * 3 : 0));
         for (int y = 0; y < surface.height; ++y)
             for (int x = 0; x < surface.width; ++x) {
                 uint8_t *p = surface.bits + y * surface.stride + x * 3;
                 p[0] = uint8_t(m_function * 40);
                 p[1] = uint8_t(green * 10);
-                p[2] = 200;
+                p[2] = red;
             }
         return 1;
+    }
+
+    void OnKeyDown()
+    {
+        if (!TEST_PRESSES)
+            return;
+        ++m_presses;
+        m_painted = false;
     }
 
     int OnEvent(int code)
@@ -207,6 +221,8 @@ private:
     std::atomic<bool> m_block{false};
     std::atomic<bool> m_blocked{false};
     std::atomic<bool> m_painted{false};
+    std::atomic<int> m_presses{0};
+    int m_frames = 0; // paint thread only
     Properties m_properties = {{"Colour", "red"}}; // guarded by g_lock
 };
 

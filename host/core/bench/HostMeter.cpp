@@ -1,6 +1,6 @@
 // measure_host: what the host costs while nothing happens, beside what its plug-ins cost alone.
 //
-//   measure_host [--seconds S] [--sets analog,digital,vegas]
+//   measure_host [--seconds S] [--sets analog,digital,vegas] [--presses N]
 //
 // For each set of three keys (analog clocks, digital clocks, Vegas reels at rest) it runs, one
 // after the other against a paced keypad emulator (pixkey-emulator --pace):
@@ -11,7 +11,19 @@
 // and prints for each the CPU share of one core, the resident memory, the wake-ups a second of
 // every busy thread (voluntary and involuntary context switches) and the ratio host / pixkeyctl.
 // The hosts get a private Xvfb, settings and runtime folders of their own. Run by hand.
+//
+// Then the press latency (--presses N, default 40; 0 skips it): key 1 runs the test plug-in built
+// to change its face on every press; keys 2 and 3 run it either at rest ("quiet") or with a new
+// whole face every paint ("busy", so the link always has their uploads to make). The tool presses
+// key 1 on an emulator of its own and takes the time from the press to the end of the first line
+// packet for key 1 after it; median, 95th percentile and maximum for pixkeyctl run and the hidden
+// host.
+#include "KeypadEmulator.h"
+
+#include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -162,11 +174,120 @@ Figures measure(pid_t pid, int seconds)
     return f;
 }
 
+// Press-to-first-line times, in milliseconds; empty when the program never answered.
+struct PressTimes {
+    std::vector<double> ms;
+    int unanswered = 0;
+};
+
+PressTimes pressKeyOne(pixkey::KeypadEmulator &emulator, std::mutex &lock, std::condition_variable &arrived,
+                       const std::vector<std::chrono::steady_clock::time_point> &lines, int presses)
+{
+    PressTimes result;
+    std::this_thread::sleep_for(4s); // start-up and the first faces
+    for (int i = 0; i < presses; ++i) {
+        // Spread over the upload cycle of the other keys rather than in step with it.
+        std::this_thread::sleep_for(std::chrono::milliseconds(250 + (i * 37) % 120));
+        std::unique_lock guard(lock);
+        const std::size_t seen = lines.size();
+        const auto pressed = std::chrono::steady_clock::now();
+        emulator.press(1);
+        if (!arrived.wait_for(guard, 5s, [&] { return lines.size() > seen; })) {
+            ++result.unanswered;
+            continue;
+        }
+        result.ms.push_back(std::chrono::duration<double, std::milli>(lines[seen] - pressed).count());
+        guard.unlock();
+        // Let the rest of that face go out before the next press.
+        std::this_thread::sleep_for(100ms);
+    }
+    return result;
+}
+
+void printPressTimes(const char *program, const char *others, PressTimes times)
+{
+    if (times.ms.empty()) {
+        std::printf("press    %-22s %-6s no answer to %d presses\n", program, others, times.unanswered);
+        return;
+    }
+    std::sort(times.ms.begin(), times.ms.end());
+    const auto at = [&](double share) {
+        return times.ms[std::min(times.ms.size() - 1, std::size_t(share * double(times.ms.size())))];
+    };
+    std::printf("press    %-22s %-6s median %7.2f ms  95th %7.2f ms  max %7.2f ms  (%zu presses, %d unanswered)\n",
+                program, others, at(0.5), at(0.95), times.ms.back(), times.ms.size(), times.unanswered);
+}
+
+void measurePresses(const fs::path &bin, const fs::path &work, const std::string &displayEnv, int presses)
+{
+    const std::string plugin = (bin / "measure-plugins" / "measure_press_plugin.pkx").string();
+    if (!fs::exists(plugin)) {
+        std::printf("press    the test plug-in %s is missing\n", plugin.c_str());
+        return;
+    }
+    for (const bool busy : {false, true}) {
+        const fs::path folder = work / (busy ? "press-busy" : "press-quiet");
+        fs::create_directories(folder / "run");
+        fs::permissions(folder / "run", fs::perms::owner_all);
+        const std::string port = (folder / "tty").string();
+        const std::vector<std::string> env = {
+            "PIXKEY_PORT=" + port, "XDG_CONFIG_HOME=" + (folder / "config").string(),
+            "XDG_DATA_HOME=" + (folder / "data").string(), "XDG_RUNTIME_DIR=" + (folder / "run").string(),
+            displayEnv, "QT_QPA_PLATFORM=xcb"};
+
+        std::mutex lock;
+        std::condition_variable arrived;
+        std::vector<std::chrono::steady_clock::time_point> lines; // WriteLine packets for key 1
+        pixkey::KeypadEmulator emulator(port);
+        emulator.setPacing(true);
+        emulator.setPacketObserver([&](const pixkey::EmulatorPacket &packet) {
+            if (packet.command != pixkey::KeypadEmulator::WriteLine || packet.arg1 != 1)
+                return;
+            {
+                std::lock_guard guard(lock);
+                lines.push_back(packet.time);
+            }
+            arrived.notify_all();
+        });
+        std::string error;
+        if (!emulator.start(&error)) {
+            std::printf("press    no emulator: %s\n", error.c_str());
+            return;
+        }
+        const std::string other = busy ? plugin + "@Busy=1" : plugin;
+        const char *others = busy ? "busy" : "quiet";
+
+        const pid_t ctl = spawn({(bin / "pixkeyctl").string(), "run", plugin, other, other}, env, folder / "pixkeyctl.log");
+        const PressTimes alone = pressKeyOne(emulator, lock, arrived, lines, presses);
+        stop(ctl);
+        printPressTimes("pixkeyctl run", others, alone);
+
+        run({(bin / "pixkeyctl").string(), "install", plugin}, env, folder / "install.log");
+        const std::string name = fs::path(plugin).filename().string();
+        run({(bin / "pixkeyctl").string(), "assign", "Global", "0", "1", name}, env, folder / "assign.log");
+        for (int key = 2; key <= 3; ++key)
+            run({(bin / "pixkeyctl").string(), "assign", "Global", "0", std::to_string(key),
+                 busy ? name + "@Busy=1" : name}, env, folder / "assign.log");
+        const fs::path ini = folder / "config" / "Vostrel" / "PixkeyMini.ini";
+        std::string settings = readFile(ini);
+        const auto at = settings.find("TrayIcon=");
+        if (at != std::string::npos)
+            settings[at + 9] = '0';
+        std::ofstream(ini) << settings;
+        const pid_t host = spawn({(bin / "PixkeyMiniConfigurator").string(), "minimized"}, env, folder / "host.log");
+        const PressTimes hosted = pressKeyOne(emulator, lock, arrived, lines, presses);
+        stop(host);
+        printPressTimes("host, window hidden", others, hosted);
+        emulator.stop();
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     int seconds = 20;
+    int presses = 40;
     std::string sets = "analog,digital,vegas";
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
@@ -174,6 +295,8 @@ int main(int argc, char **argv)
             seconds = std::max(1, std::atoi(argv[i + 1]));
         else if (option == "--sets")
             sets = argv[i + 1];
+        else if (option == "--presses")
+            presses = std::max(0, std::atoi(argv[i + 1]));
     }
     const fs::path bin = binFolder();
     char pattern[] = "/tmp/measure_host.XXXXXX";
@@ -233,6 +356,8 @@ int main(int argc, char **argv)
         }
         stop(emulator);
     }
+    if (presses > 0)
+        measurePresses(bin, work, displayEnv, presses);
     stop(xvfb);
     std::error_code error;
     fs::remove_all(work, error);
