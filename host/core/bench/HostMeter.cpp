@@ -5,8 +5,9 @@
 // For each set of three keys (analog clocks, digital clocks, Vegas reels at rest) it runs, one
 // after the other against a paced keypad emulator (pixkey-emulator --pace):
 //   1. pixkeyctl run with the three plug-ins;
-//   2. the host started "minimized" with its window hidden (the tray icon switched off, so no
-//      window ever shows);
+//   2. the host started "minimized" with its window hidden in the notification area (a status
+//      notifier watcher, measure_tray_watcher, on a private session bus that every program here
+//      uses; the tool says whether the host's icon registered there);
 //   3. the host with its window shown;
 // and prints for each the CPU share of one core, the resident memory, the wake-ups a second of
 // every busy thread (voluntary and involuntary context switches) and the ratio host / pixkeyctl.
@@ -19,6 +20,9 @@
 // packet for key 1 after it; median, 95th percentile and maximum for pixkeyctl run and the hidden
 // host.
 #include "KeypadEmulator.h"
+
+#include <pixkey/test/ServiceProcess.h>
+#include <pixkey/test/SessionBus.h>
 
 #include <algorithm>
 #include <chrono>
@@ -218,7 +222,8 @@ void printPressTimes(const char *program, const char *others, PressTimes times)
                 program, others, at(0.5), at(0.95), times.ms.back(), times.ms.size(), times.unanswered);
 }
 
-void measurePresses(const fs::path &bin, const fs::path &work, const std::string &displayEnv, int presses)
+void measurePresses(const fs::path &bin, const fs::path &work, const std::string &displayEnv, const std::string &busEnv,
+                    int presses)
 {
     const std::string plugin = (bin / "measure-plugins" / "measure_press_plugin.pkx").string();
     if (!fs::exists(plugin)) {
@@ -233,7 +238,7 @@ void measurePresses(const fs::path &bin, const fs::path &work, const std::string
         const std::vector<std::string> env = {
             "PIXKEY_PORT=" + port, "XDG_CONFIG_HOME=" + (folder / "config").string(),
             "XDG_DATA_HOME=" + (folder / "data").string(), "XDG_RUNTIME_DIR=" + (folder / "run").string(),
-            displayEnv, "QT_QPA_PLATFORM=xcb"};
+            displayEnv, busEnv, "QT_QPA_PLATFORM=xcb"};
 
         std::mutex lock;
         std::condition_variable arrived;
@@ -309,6 +314,22 @@ int main(int argc, char **argv)
     std::this_thread::sleep_for(1500ms);
     const std::string displayEnv = "DISPLAY=:" + std::to_string(display);
 
+    // The notification area: a status notifier watcher on a private session bus.
+    pixkey::test::SessionBus bus;
+    if (!bus.running()) {
+        std::fprintf(stderr, "measure_host: no private session bus: %s\n", bus.error().c_str());
+        return 1;
+    }
+    const std::string busEnv = bus.environmentEntry();
+    pixkey::test::ServiceProcess::Options trayOptions;
+    trayOptions.program = (bin / "measure_tray_watcher").string();
+    trayOptions.environment = {busEnv};
+    pixkey::test::ServiceProcess tray(trayOptions);
+    if (!tray.start(pixkey::test::Probe::dbusName(bus.address(), "org.kde.StatusNotifierWatcher"))) {
+        std::fprintf(stderr, "measure_host: the notification area did not start: %s\n", tray.error().c_str());
+        return 1;
+    }
+
     const std::map<std::string, std::string> specs = {
         {"analog", "Clock.pkx@ClockView=0"}, {"digital", "Clock.pkx@ClockView=1"}, {"vegas", "Vegas.pkx"}};
     std::printf("%-8s %-22s %7s %8s  %s\n", "set", "program", "CPU %", "RSS MB", "wake-ups a second by thread");
@@ -324,7 +345,7 @@ int main(int argc, char **argv)
         const std::vector<std::string> env = {
             "PIXKEY_PORT=" + port, "XDG_CONFIG_HOME=" + (folder / "config").string(),
             "XDG_DATA_HOME=" + (folder / "data").string(), "XDG_RUNTIME_DIR=" + (folder / "run").string(),
-            displayEnv, "QT_QPA_PLATFORM=xcb"};
+            displayEnv, busEnv, "QT_QPA_PLATFORM=xcb"};
         const pid_t emulator = spawn({(bin / "pixkey-emulator").string(), "--link", port, "--pace"}, {}, folder / "emulator.log");
         std::this_thread::sleep_for(500ms);
 
@@ -341,14 +362,18 @@ int main(int argc, char **argv)
             std::string settings = readFile(ini);
             const auto at = settings.find("TrayIcon=");
             if (at != std::string::npos)
-                settings[at + 9] = shown ? '1' : '0';
+                settings[at + 9] = '1';
             std::ofstream(ini) << settings;
             std::vector<std::string> args = {(bin / "PixkeyMiniConfigurator").string()};
             if (!shown)
                 args.push_back("minimized");
+            const std::size_t items = tray.output().size();
             const pid_t host = spawn(args, env, folder / (shown ? "host-shown.log" : "host-hidden.log"));
             const Figures f = measure(host, seconds);
+            const bool inTray = tray.output().find("item ", items) != std::string::npos;
             stop(host);
+            if (!shown && !inTray)
+                std::printf("%-8s the host's icon did not register in the notification area\n", set.c_str());
             std::printf("%-8s %-22s %7.2f %8.1f %s\n", set.c_str(), shown ? "host, window shown" : "host, window hidden",
                         f.cpuPercent, f.rssMb, f.threads.c_str());
             std::printf("%-8s %-22s %7.2f\n", set.c_str(), "  ratio host/pixkeyctl",
@@ -357,7 +382,7 @@ int main(int argc, char **argv)
         stop(emulator);
     }
     if (presses > 0)
-        measurePresses(bin, work, displayEnv, presses);
+        measurePresses(bin, work, displayEnv, busEnv, presses);
     stop(xvfb);
     std::error_code error;
     fs::remove_all(work, error);
