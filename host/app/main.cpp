@@ -7,6 +7,7 @@
 // --virtual-keypad  run a keypad on the screen in this process and drive it over the wire protocol
 // --seed-demo       when the "Global" layout is empty, put three Vegas reels on its keys
 #include "AppCore.h"
+#include "ApplicationGraphics.h"
 #include "ConfiguratorWindowAdapter.h"
 #include "MainThreadEvent.h"
 #include "Runtime.h"
@@ -23,7 +24,9 @@ int main(int argc, char **argv)
     // Plug-ins that render web pages load their engine later, which needs shared OpenGL contexts
     // from the start.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    pixkey::ApplicationGraphics graphics;
     QApplication app(argc, argv);
+    graphics.applicationCreated();
     QApplication::setQuitOnLastWindowClosed(false);
 
     QStringList arguments = QApplication::arguments().mid(1);

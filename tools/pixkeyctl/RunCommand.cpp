@@ -5,6 +5,7 @@
 // The first plug-in goes on key 1, the second on key 2, the third on key 3; "-" leaves a key
 // black. Properties are set before activation. Presses go to the instance of the pressed key.
 
+#include "ApplicationGraphics.h"
 #include "CtlCommand.h"
 #include "FrameTransform.h"
 
@@ -146,7 +147,9 @@ int runRun(const std::vector<std::string> &args, const CtlOptions &options)
     // A widget application made with shared OpenGL contexts: plug-ins that render web pages need
     // both, and the contexts cannot be shared once the application exists.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    ApplicationGraphics graphics;
     QApplication application(argc, argv);
+    graphics.applicationCreated();
 
     // SIGINT and SIGTERM are taken with sigtimedwait on this thread; blocked before any thread
     // starts, so that the link's worker and the paint threads inherit the mask.
