@@ -31,11 +31,13 @@ ConfiguratorWindowAdapter::ConfiguratorWindowAdapter(AppCore &core, Runtime &run
     m_window->setRowHandler(
         [target](int row) { target->post(new MainThreadEvent(PrivateMessage::ModifierRow, row, 1)); });
     // The link retries on its own thread and keeps why its last attempt failed; the tray's tip
-    // tells the user, for example which two ways lead to a port the user may not open.
-    auto *problemTimer = new QTimer(m_window.get());
-    problemTimer->setInterval(kProblemPollMs);
-    QObject::connect(problemTimer, &QTimer::timeout, m_window.get(), [this, target] { showKeypadProblem(*target); });
-    problemTimer->start();
+    // tells the user, for example which two ways lead to a port the user may not open. Looked at
+    // only while the keypad is not connected: a connected link has no problem to show, and the
+    // program at rest should not wake for it.
+    m_problemTimer = new QTimer(m_window.get());
+    m_problemTimer->setInterval(kProblemPollMs);
+    QObject::connect(m_problemTimer, &QTimer::timeout, m_window.get(), [this, target] { showKeypadProblem(*target); });
+    m_problemTimer->start();
 }
 
 void ConfiguratorWindowAdapter::showKeypadProblem(Runtime &runtime)
@@ -50,7 +52,16 @@ ConfiguratorWindowAdapter::~ConfiguratorWindowAdapter() = default;
 void ConfiguratorWindowAdapter::layoutActivated(LayoutConfig *layout) { m_window->onLayoutActivated(layout); }
 void ConfiguratorWindowAdapter::facesChanged(PluginInstance *instance) { m_window->onFacesChanged(instance); }
 void ConfiguratorWindowAdapter::rowChanged() { m_window->onRowChanged(); }
-void ConfiguratorWindowAdapter::connectionChanged(bool connected) { m_window->onConnectionChanged(connected); }
+void ConfiguratorWindowAdapter::connectionChanged(bool connected)
+{
+    m_window->onConnectionChanged(connected);
+    if (connected) {
+        m_problemTimer->stop();
+        m_window->setKeypadProblem(QString());
+    } else if (!m_problemTimer->isActive()) {
+        m_problemTimer->start();
+    }
+}
 void ConfiguratorWindowAdapter::coreReloaded() { m_window->onCoreReloaded(); }
 void ConfiguratorWindowAdapter::catalogueChanged() { m_window->onCatalogueChanged(); }
 int ConfiguratorWindowAdapter::optionsBusy() const { return m_window->optionsBusy(); }

@@ -4,6 +4,8 @@
 
 #include <memory>
 
+class QTimer;
+
 namespace pixkey {
 
 class AppCore;
@@ -44,6 +46,7 @@ private:
 
     AppCore &m_core;
     std::unique_ptr<ConfiguratorWindow> m_window;
+    QTimer *m_problemTimer = nullptr; // owned by the window; runs while the keypad is not connected
 };
 
 } // namespace pixkey

@@ -251,3 +251,25 @@ INSTANTIATE_TEST_SUITE_P(Window, AutoSwitchX11Test, ::testing::Values(true, fals
 
 } // namespace
 } // namespace pixkey::test
+
+namespace pixkey::test {
+namespace {
+
+// The tray's tip tells why the keypad cannot be used only while it cannot: the host at rest with
+// a connected keypad does not look for a problem, and looks again as soon as the keypad is lost.
+// (After the switching test: that one wants the X server as a fresh host finds it.)
+TEST_P(AutoSwitchX11Test, TheTipCarriesTheKeypadProblemOnlyWhileTheKeypadIsNotConnected)
+{
+    startRuntime(0);
+    ASSERT_TRUE(pumpUntil([&] { return runtime->link().IsConnected(); }));
+    const QString title = window().trayTip();
+    EXPECT_FALSE(title.contains(QStringLiteral("does not exist")));
+
+    keypad->unplug();
+    ASSERT_TRUE(pumpUntil([&] { return window().trayTip().contains(QStringLiteral("does not exist")); }))
+        << window().trayTip().toStdString();
+    EXPECT_TRUE(window().trayTip().contains(QString::fromStdString(keypad.linkPath())));
+}
+
+} // namespace
+} // namespace pixkey::test
