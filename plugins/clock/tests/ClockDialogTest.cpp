@@ -3,6 +3,9 @@
 #include "ClockDialog.hpp"
 
 #include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QPushButton>
 #include <QComboBox>
 #include <QLabel>
 #include <QRadioButton>
@@ -112,4 +115,33 @@ TEST(ClockDialog, WithoutATableOnlyTheEmptyChoicesRemain)
     dialog->localTimeBox()->setChecked(false);
     dialog->redrawPreview();
     EXPECT_EQ(dialog->chosenSettings().cityId, -1);
+}
+
+TEST(ClockDialog, WeatherSourceIsSetOnOkAndOnlyWhenItIsAHost)
+{
+    Fixture fixture;
+    ClockSettings settings;
+    settings.cityId = 27612;
+    auto dialog = makeDialog(fixture, settings);
+    QComboBox *source = dialog->weatherSourceBox();
+    ASSERT_NE(source, nullptr);
+    EXPECT_EQ(source->currentText(), QStringLiteral("Open-Meteo"));
+    dialog->show();
+#ifdef CLOCK_SCREENSHOT_DIR
+    QDir().mkpath(QStringLiteral(CLOCK_SCREENSHOT_DIR));
+    dialog->grab().save(QStringLiteral(CLOCK_SCREENSHOT_DIR "/clock-dialog.png"));
+#endif
+    QPushButton *ok = dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok);
+
+    // Not a host: the dialog stays open and the source is unchanged.
+    source->setCurrentText(QStringLiteral("http://weather.example/x"));
+    ok->click();
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(dialog->result(), 0);
+    EXPECT_EQ(fixture.weather->source(), "Open-Meteo");
+
+    source->setCurrentText(QStringLiteral("weather.example:8080"));
+    ok->click();
+    EXPECT_EQ(dialog->result(), int(QDialog::Accepted));
+    EXPECT_EQ(fixture.weather->source(), "weather.example:8080");
 }
