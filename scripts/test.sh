@@ -22,6 +22,7 @@ if [ "${PIXKEY_SKIP_TSAN:-0}" != 1 ]; then
     -DPIXKEY_TSAN_TESTS="${PIXKEY_TSAN_TESTS:-^(device|emulator|plugins|core|pxkhk|vegas)_}" >/dev/null
   cmake --build "$tsan" -j "$jobs" --target pixkey_tsan_tests
   # Only the tests labelled "threaded" exist in this build.
-  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+  # The suppressions reach the programs the tests start too (pixkeyctl, the configurator).
+  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/cmake/tsan-suppressions.txt" \
     ctest --test-dir "$tsan" --output-on-failure -j "$jobs"
 fi
