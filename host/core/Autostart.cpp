@@ -16,7 +16,7 @@ constexpr qint64 kMaxEntryBytes = 64 * 1024;
 QString defaultConfigHome()
 {
     const QByteArray env = qgetenv("XDG_CONFIG_HOME");
-    // The base directory specification ignores relative paths.
+    // A relative XDG_CONFIG_HOME is invalid and ignored, as XDG base directories are.
     if (!env.isEmpty() && QDir::isAbsolutePath(QString::fromLocal8Bit(env)))
         return QString::fromLocal8Bit(env);
     return QDir::homePath() + QStringLiteral("/.config");
