@@ -18,8 +18,10 @@
 #include "pixkey_plugin.h"
 
 #include <cstdint>
+#include <cstddef>
 #include <cstring>
 #include <new>
+#include <string_view>
 
 namespace pkx {
 
@@ -77,11 +79,29 @@ inline void destroy(PkxPlugin *object)
         reinterpret_cast<const detail::Table *>(object->ops)->destroy(object);
 }
 
-// Copies `text` into a 256-byte property buffer, cut to fit and always terminated.
+// The length of the longest start of UTF-8 `text` that fits in `limit` bytes without splitting a
+// character.
+inline std::size_t utf8PrefixLength(std::string_view text, std::size_t limit)
+{
+    if (text.size() <= limit)
+        return text.size();
+    std::size_t length = limit;
+    while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80)
+        --length;
+    return length;
+}
+
+// Copies `text` into a 256-byte property buffer, cut to fit at a character boundary (so the stored
+// text stays valid UTF-8) and always terminated.
+inline void copyProperty(char *buffer, std::string_view text)
+{
+    const std::size_t length = utf8PrefixLength(text, PKX_PROPERTY_TEXT_SIZE - 1);
+    std::memcpy(buffer, text.data(), length);
+    buffer[length] = '\0';
+}
 inline void copyProperty(char *buffer, const char *text)
 {
-    std::strncpy(buffer, text ? text : "", PKX_PROPERTY_TEXT_SIZE - 1);
-    buffer[PKX_PROPERTY_TEXT_SIZE - 1] = '\0';
+    copyProperty(buffer, std::string_view(text ? text : ""));
 }
 
 } // namespace pkx

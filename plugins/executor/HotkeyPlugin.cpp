@@ -25,20 +25,6 @@ const char kWeb[] = "https://pixkey.example/";
 constexpr std::uint16_t kDefaultKey = 0x43;
 constexpr std::uint16_t kDefaultModifiers = pixkey::CHotkey::Ctrl;
 
-// Copies `text` into a 256-byte property buffer, cut at a character boundary so the stored text
-// stays valid UTF-8.
-void copyText(char *buffer, const std::string &text)
-{
-    std::size_t length = text.size();
-    if (length > PKX_PROPERTY_TEXT_SIZE - 1) {
-        length = PKX_PROPERTY_TEXT_SIZE - 1;
-        while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80)
-            --length;
-    }
-    std::memcpy(buffer, text.data(), length);
-    buffer[length] = '\0';
-}
-
 } // namespace
 
 HotkeyPlugin::HotkeyPlugin() : m_text("Ctrl+C"), m_hotkey(kDefaultModifiers, kDefaultKey) {}
@@ -116,15 +102,15 @@ int HotkeyPlugin::GetProperty(int index, char *name, char *value)
     switch (index) {
     case PKX_PROPERTY_INSTANCE_BASE:
         pkx::copyProperty(name, "ImagePath");
-        copyText(value, m_imagePath);
+        pkx::copyProperty(value, m_imagePath);
         return 1;
     case PKX_PROPERTY_INSTANCE_BASE + 1:
         pkx::copyProperty(name, "Text");
-        copyText(value, m_text);
+        pkx::copyProperty(value, m_text);
         return 1;
     case PKX_PROPERTY_INSTANCE_BASE + 2:
         pkx::copyProperty(name, "Hotkey");
-        copyText(value, m_hotkey.ToString());
+        pkx::copyProperty(value, m_hotkey.ToString());
         return 1;
     default:
         return 0;

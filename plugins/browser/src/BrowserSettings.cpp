@@ -1,6 +1,6 @@
 #include "BrowserSettings.h"
 
-#include <pixkey_plugin.h>
+#include <pixkey_plugin.hpp>
 
 #include <algorithm>
 #include <cctype>
@@ -35,18 +35,6 @@ const Field kFields[] = {
     {"Action", Kind::Int, &BrowserSettings::action, nullptr},
 };
 
-void copyText(char *buffer, const std::string &text)
-{
-    std::size_t length = text.size();
-    if (length > PKX_PROPERTY_TEXT_SIZE - 1) {
-        length = PKX_PROPERTY_TEXT_SIZE - 1;
-        while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80)
-            --length;
-    }
-    std::memcpy(buffer, text.data(), length);
-    buffer[length] = '\0';
-}
-
 int parseDecimal(const char *text)
 {
     if (!text)
@@ -80,8 +68,8 @@ int getProperty(const BrowserSettings &settings, int index, char *name, char *va
     if (position < 0 || position >= static_cast<int>(std::size(kFields)) || !name || !value)
         return 0;
     const Field &field = kFields[position];
-    copyText(name, field.name);
-    copyText(value, field.kind == Kind::Text ? settings.*field.text : std::to_string(settings.*field.number));
+    pkx::copyProperty(name, field.name);
+    pkx::copyProperty(value, field.kind == Kind::Text ? settings.*field.text : std::to_string(settings.*field.number));
     return 1;
 }
 

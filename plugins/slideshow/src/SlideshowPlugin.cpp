@@ -26,32 +26,13 @@ const char kEmail[] = "support@pixkey.example";
 const char kWeb[] = "https://pixkey.example/";
 const char *const kNames[kKindCount] = {"Slideshow", "Previous slide", "Next slide", "Next nearest", "Goto"};
 
-// Copies `text` into a 256-byte property buffer, cut at a character boundary so the stored text
-// stays valid UTF-8.
-void copyText(char *buffer, const std::string &text)
-{
-    std::size_t length = text.size();
-    if (length > PKX_PROPERTY_TEXT_SIZE - 1) {
-        length = PKX_PROPERTY_TEXT_SIZE - 1;
-        while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80)
-            --length;
-    }
-    std::memcpy(buffer, text.data(), length);
-    buffer[length] = '\0';
-}
-
 // `value` cut to what a property buffer holds, at a character boundary.
 void copyText(std::string &text, const char *value)
 {
     if (!value)
         return;
-    std::size_t length = strnlen(value, PKX_PROPERTY_TEXT_SIZE);
-    if (length > PKX_PROPERTY_TEXT_SIZE - 1) {
-        length = PKX_PROPERTY_TEXT_SIZE - 1;
-        while (length > 0 && (static_cast<unsigned char>(value[length]) & 0xC0) == 0x80)
-            --length;
-    }
-    text.assign(value, length);
+    const std::string_view given(value, strnlen(value, PKX_PROPERTY_TEXT_SIZE));
+    text.assign(given.substr(0, pkx::utf8PrefixLength(given, PKX_PROPERTY_TEXT_SIZE - 1)));
 }
 
 // A decimal value as atoi reads it (leading blanks, a sign, digits; 0 for anything else), kept
@@ -239,11 +220,11 @@ int SlideshowPlugin::GetProperty(int index, char *name, char *value)
     switch (index) {
     case PKX_PROPERTY_INSTANCE_BASE:
         pkx::copyProperty(name, "Caption");
-        copyText(value, m_gotoCaption);
+        pkx::copyProperty(value, m_gotoCaption);
         return 1;
     case PKX_PROPERTY_INSTANCE_BASE + 1:
         pkx::copyProperty(name, "Index");
-        copyText(value, std::to_string(m_gotoIndex));
+        pkx::copyProperty(value, std::to_string(m_gotoIndex));
         return 1;
     default:
         return 0;
