@@ -15,14 +15,18 @@ packages=(
   qt6-webengine-dev
   libpulse-dev libasound2-dev pulseaudio pulseaudio-utils libasound2-plugins alsa-utils
   mpv mpv-mpris sox
+  libwayland-dev wayland-protocols plasma-wayland-protocols libxkbcommon-dev libsystemd-dev
+  python3-dbusmock
   lintian appstream desktop-file-utils dpkg-dev fakeroot file man-db groff-base bash-completion
 )
 
 # Large programs the tests drive, installed without their recommended packages to keep the
-# installation short: the office suite with its automation headers, and the SIP phone.
+# installation short: the office suite with its automation headers, the SIP phone, and the
+# Wayland compositors the desktop back ends are tried on.
 lean_packages=(
   libreoffice-impress libreoffice-dev libreoffice-dev-common
   baresip-core
+  sway kwin-wayland mutter
 )
 
 installed() {
