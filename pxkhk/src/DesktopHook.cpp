@@ -566,7 +566,45 @@ int DesktopHook::processIdOfWindow(unsigned long window)
 
 std::string DesktopHook::executableNameOfWindow(unsigned long window)
 {
-    return executableNameOfProcess(processIdOfWindow(window));
+    std::string name = executableNameOfProcess(processIdOfWindow(window));
+    return name.empty() ? applicationIdOfWindow(window) : name;
+}
+
+std::string DesktopHook::applicationIdOfWindow(unsigned long window)
+{
+    if (!m_impl->m_desktopOk)
+        return std::string();
+    auto result = std::make_shared<std::string>();
+    Impl *impl = m_impl.get();
+    if (!impl->call([impl, result, window] { *result = impl->m_x.applicationIdOfWindow(window); },
+                    impl->m_options.requestTimeout))
+        return std::string();
+    return *result;
+}
+
+CapabilityReports DesktopHook::capabilities() const
+{
+    auto reports = std::make_shared<CapabilityReports>();
+    Impl *impl = m_impl.get();
+    const bool ran = impl->call([impl, reports] {
+        const bool x = impl->m_x.usable();
+        const auto add = [&](DesktopCapability capability, bool working, const char *how, const char *missing) {
+            CapabilityReport report;
+            report.capability = capability;
+            report.state = working ? CapabilityState::Working : CapabilityState::Unavailable;
+            report.how = working ? how : (x ? missing : "no X display");
+            reports->push_back(report);
+        };
+        add(DesktopCapability::ActiveWindow, x, "the X server's _NET_ACTIVE_WINDOW", "");
+        add(DesktopCapability::SwitchHotkey, x, "a key grab on the X server", "");
+        add(DesktopCapability::ModifierRows, x && impl->m_x.hasModifierRows(), "XInput2 raw key events",
+            "the X server has no XInput2");
+        add(DesktopCapability::IdleTime, x && impl->m_x.hasIdleTime(), "the X server's screensaver extension",
+            "the X server has no screensaver extension");
+    }, impl->m_options.requestTimeout);
+    if (!ran)
+        return {};
+    return *reports;
 }
 
 std::string DesktopHook::executableNameOfProcess(int pid)

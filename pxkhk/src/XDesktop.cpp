@@ -5,6 +5,7 @@
 #include <X11/XKBlib.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/extensions/XInput2.h>
 #include <X11/extensions/scrnsaver.h>
 #include <X11/keysym.h>
@@ -233,6 +234,25 @@ int XDesktop::processIdOfWindow(unsigned long window)
     if (data)
         XFree(data);
     return pid;
+}
+
+std::string XDesktop::applicationIdOfWindow(unsigned long window)
+{
+    if (!usable() || window == 0)
+        return std::string();
+    XClassHint hint{nullptr, nullptr};
+    if (!beginChecked())
+        return std::string();
+    const Status status = XGetClassHint(m_display, window, &hint);
+    const bool ok = endChecked();
+    std::string result;
+    if (ok && status && hint.res_class)
+        result = hint.res_class;
+    if (hint.res_name)
+        XFree(hint.res_name);
+    if (hint.res_class)
+        XFree(hint.res_class);
+    return result;
 }
 
 std::optional<std::uint32_t> XDesktop::idleTime()

@@ -52,6 +52,10 @@ public:
     bool unregisterHotkey(int id);
     std::optional<std::uint32_t> idleTime();
     int processIdOfWindow(unsigned long window);
+    // The class part of the window's WM_CLASS; empty when unset or the window is gone.
+    std::string applicationIdOfWindow(unsigned long window);
+    // Whether the XScreenSaver extension answers idle times.
+    bool hasIdleTime() const { return m_screenSaver; }
 
     // Whether XInput2 raw key events are available (modifier rows work).
     bool hasModifierRows() const { return m_xiOpcode >= 0; }

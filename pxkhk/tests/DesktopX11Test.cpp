@@ -17,12 +17,13 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <set>
 #include <thread>
 
 #include <unistd.h>
 
 using namespace std::chrono_literals;
-using pixkey::DesktopHook;
+using namespace pixkey;
 using pixkey::test::testWindow;
 using pixkey::test::RecordingSink;
 using pixkey::test::ServiceProcess;
@@ -168,6 +169,8 @@ TEST_F(PxkhkDesktop, ForegroundChangesOfTwoProcessesWithTheirExecutables)
     EXPECT_EQ(hook->executableNameOfWindow(a), "pxkhk_test_window_a");
     EXPECT_EQ(hook->executableNameOfWindow(b), "pxkhk_test_window_b");
     EXPECT_EQ(hook->processIdOfWindow(DefaultRootWindow(input)), 0) << "the root window names no process";
+    EXPECT_EQ(hook->applicationIdOfWindow(a), "first");
+    EXPECT_EQ(hook->applicationIdOfWindow(b), "second");
 
     r = activate(a, {{b, 1}, {b, 0}, {a, 1}});
     EXPECT_TRUE(contains(r.foreground, {{b, 1}, {b, 0}, {a, 1}})) << "seen:" << describe(r.foreground);
@@ -179,6 +182,20 @@ TEST_F(PxkhkDesktop, ForegroundChangesOfTwoProcessesWithTheirExecutables)
         std::this_thread::sleep_for(20ms);
     EXPECT_EQ(hook->processIdOfWindow(b), 0);
     EXPECT_EQ(hook->executableNameOfWindow(b), "");
+    EXPECT_EQ(hook->applicationIdOfWindow(b), "");
+}
+
+TEST_F(PxkhkDesktop, EveryCapabilityIsReportedWorkingOnAnXServerWithItsExtensions)
+{
+    const CapabilityReports reports = hook->capabilities();
+    std::set<DesktopCapability> seen;
+    for (const CapabilityReport &report : reports) {
+        EXPECT_EQ(report.state, CapabilityState::Working) << capabilityName(report.capability) << ": " << report.how;
+        EXPECT_FALSE(report.how.empty());
+        seen.insert(report.capability);
+    }
+    EXPECT_EQ(seen, (std::set<DesktopCapability>{DesktopCapability::ActiveWindow, DesktopCapability::SwitchHotkey,
+                                                  DesktopCapability::ModifierRows, DesktopCapability::IdleTime}));
 }
 
 TEST_F(PxkhkDesktop, SwitchHotkeyArrivesWhenTypedAndNotAfterUnregistering)

@@ -1,8 +1,9 @@
 // A top-level window for the desktop tests: announces its process id (_NET_WM_PID), prints its
-// window id on stdout, and stays until its stdin closes. Built under two names so that the tests
+// window id on stdout, takes its title as its WM_CLASS class, and stays until its stdin closes. Built under two names so that the tests
 // see two different executables.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 #include <cstdio>
 #include <unistd.h>
@@ -16,7 +17,10 @@ int main(int argc, char **argv)
     const unsigned long pid = static_cast<unsigned long>(::getpid());
     XChangeProperty(display, window, XInternAtom(display, "_NET_WM_PID", False), XA_CARDINAL, 32, PropModeReplace,
                     reinterpret_cast<const unsigned char *>(&pid), 1);
-    XStoreName(display, window, argc > 1 ? argv[1] : "test window");
+    char *title = argc > 1 ? argv[1] : const_cast<char *>("test window");
+    XStoreName(display, window, title);
+    XClassHint hint{const_cast<char *>("pxkhk-test-window"), title};
+    XSetClassHint(display, window, &hint);
     XMapRaised(display, window);
     XSync(display, False);
     std::printf("0x%lx\n", window);

@@ -23,6 +23,7 @@
 // Options::requestTimeout.
 #pragma once
 
+#include "DesktopCapabilities.h"
 #include "HookSink.h"
 #include "PeerMessage.h"
 
@@ -99,11 +100,21 @@ public:
 
     // The process id a window announces (_NET_WM_PID), 0 when unknown.
     int processIdOfWindow(unsigned long window);
-    // The executable file name (no folder) of the process behind a window; empty when unknown.
+    // The executable file name (no folder) of the process behind a window; when the process is
+    // unknown (Wayland toplevels seen through the compositor carry no process id), the window's
+    // application id instead; empty when neither is known.
     std::string executableNameOfWindow(unsigned long window);
+    // The application id of a window: its Wayland app id, or the class part of an X window's
+    // WM_CLASS; empty when unknown.
+    std::string applicationIdOfWindow(unsigned long window);
     // The executable file name (no folder) of process `pid`: basename of /proc/PID/exe; empty
     // when it cannot be read (process gone, another user's process, pid <= 0).
     static std::string executableNameOfProcess(int pid);
+
+    // What the desktop side does in this session, one report for each of active window, switch
+    // hotkey, modifier rows and idle time (sending keys is the Utility library's), saying what
+    // provides it or why it is missing. Waits for the hook thread at most Options::requestTimeout.
+    CapabilityReports capabilities() const;
 
     // Whether the desktop side runs (an X display is open).
     bool desktopAvailable() const;
