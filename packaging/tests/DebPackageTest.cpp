@@ -165,7 +165,8 @@ TEST_F(Deb, HoldsTheProgramsPluginsAndDesktopFiles)
                              "/usr/share/icons/hicolor/scalable/apps/pixkey-mini.svg",
                              "/usr/lib/udev/rules.d/70-pixkey-mini.rules",
                              "/usr/share/bash-completion/completions/pixkeyctl",
-                             "/usr/share/doc/pixkey-mini/copyright", "/usr/share/doc/pixkey-mini/changelog.gz"})
+                             "/usr/share/doc/pixkey-mini/copyright", "/usr/share/doc/pixkey-mini/changelog.gz",
+                             "/usr/share/doc/pixkey-mini/60-pixkey-mini-uinput.rules"})
         EXPECT_TRUE(holds(QLatin1String(path))) << path;
     for (int size : {16, 32, 48, 64, 128, 256}) {
         const QString icon = QStringLiteral("/usr/share/icons/hicolor/%1x%1/apps/pixkey-mini.png").arg(size);

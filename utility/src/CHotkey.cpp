@@ -1,6 +1,7 @@
 #include "pixkey/utility/CHotkey.h"
 
 #include "KeyNames.h"
+#include "KeySender.h"
 #include "XKeyboard.h"
 
 #include <Qt>
@@ -176,7 +177,7 @@ bool CHotkey::Invoke() const
 {
     if (isEmpty())
         return false;
-    return sendShortcut(modifiers, key);
+    return sendShortcutToDesktop(modifiers, key);
 }
 
 std::uint16_t CHotkey::ModifiersFromQt(int qtModifiers)

@@ -13,8 +13,10 @@
 // unnamed code below 32; empty when the shortcut is unset.
 //
 // The object is a plain value: copying copies the pair. [any-thread] for the value operations.
-// InitByKeyboardState and Invoke talk to the X server (a connection of their own for each call,
-// serialised inside the library); they return false when there is no display.
+// InitByKeyboardState talks to the X server (a connection of its own for each call, serialised
+// inside the library) and returns false when there is no display. Invoke sends the way the session
+// allows (XTest on X; a virtual keyboard, uinput or the remote desktop portal on Wayland: see
+// KeySending.h).
 #pragma once
 
 #include "UtilityExport.h"
@@ -49,8 +51,9 @@ public:
 
     // Sends the shortcut to the focused window as key presses: modifiers down (Win, Ctrl, Alt,
     // Shift), the key down and up, modifiers up in reverse order. False when the shortcut is unset,
-    // the key has no key on the keyboard map, there is no X display or the XTest extension, or the
-    // X server reported an error.
+    // the key has no key on the keyboard map, or the session offers no way to send keys (no X
+    // display or XTest, no virtual keyboard, uinput not allowed, no portal) or that way failed. With
+    // the remote desktop portal the keys are handed over and sent once the user has allowed it.
     bool Invoke() const;
 
     bool isEmpty() const { return key == 0 && modifiers == 0; }
