@@ -166,7 +166,9 @@ TEST_F(Deb, HoldsTheProgramsPluginsAndDesktopFiles)
                              "/usr/lib/udev/rules.d/70-pixkey-mini.rules",
                              "/usr/share/bash-completion/completions/pixkeyctl",
                              "/usr/share/doc/pixkey-mini/copyright", "/usr/share/doc/pixkey-mini/changelog.gz",
-                             "/usr/share/doc/pixkey-mini/60-pixkey-mini-uinput.rules"})
+                             "/usr/share/doc/pixkey-mini/60-pixkey-mini-uinput.rules",
+                             "/usr/share/gnome-shell/extensions/pixkey-mini@vostrel.com/extension.js",
+                             "/usr/share/gnome-shell/extensions/pixkey-mini@vostrel.com/metadata.json"})
         EXPECT_TRUE(holds(QLatin1String(path))) << path;
     for (int size : {16, 32, 48, 64, 128, 256}) {
         const QString icon = QStringLiteral("/usr/share/icons/hicolor/%1x%1/apps/pixkey-mini.png").arg(size);
