@@ -186,12 +186,14 @@ void DeviceLink::SetGamma(double gamma)
 {
     std::lock_guard<std::mutex> guard(m_lock);
     m_tables.SetGamma(gamma);
+    m_tablesGeneration.fetch_add(1);
 }
 
 void DeviceLink::SetWhiteBalance(int kelvin)
 {
     std::lock_guard<std::mutex> guard(m_lock);
-    m_tables.SetWhiteBalance(kelvin);
+    if (m_tables.SetWhiteBalance(kelvin))
+        m_tablesGeneration.fetch_add(1);
 }
 
 bool DeviceLink::IsConnected() const { return m_connected.load(); }
@@ -301,11 +303,15 @@ int DeviceLink::SendCommand(LinkCommand cmd, uint8_t a1, uint8_t a2, uint8_t a3)
 
 int DeviceLink::SendLine(int key, int line, const uint8_t *rowPixels)
 {
-    uint8_t wire[kLineBytes];
-    {
-        std::lock_guard<std::mutex> guard(m_lock); // a line never mixes old and new tables
-        m_tables.ConvertLine(rowPixels, wire);
+    // The worker's copy of the tables is renewed when they changed, as a whole under the lock, so
+    // a line never mixes old and new tables and the lock is not taken line by line.
+    if (const uint64_t generation = m_tablesGeneration.load(); generation != m_workerTablesGeneration) {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_workerTables = m_tables;
+        m_workerTablesGeneration = m_tablesGeneration.load();
     }
+    uint8_t wire[kLineBytes];
+    m_workerTables.ConvertLine(rowPixels, wire);
     for (int attempt = 0; attempt < 3; ++attempt) {
         LinkPacket packet = makeLinePacket(key, line, wire);
         if (SendPacket(packet, packet[kPacketSize - 1]) == 0)

@@ -150,6 +150,8 @@ private:
     bool m_closedOnRequest = false; // Disconnect closed the port: no recovery until the next Connect
     int m_lastServedKey = 0;
     std::vector<uint8_t> m_uploadPicture; // the picture being uploaded, copied out of its slot
+    PixelTables m_workerTables;           // copy of m_tables as of m_workerTablesGeneration
+    uint64_t m_workerTablesGeneration = 0;
 
     std::atomic<bool> m_connected{false};
     std::atomic<std::thread::id> m_workerId{};
@@ -161,6 +163,9 @@ private:
     bool m_refreshAll = false;                        // guarded by m_lock
     std::deque<QueuedCommand> m_queue;                // guarded by m_lock
     PixelTables m_tables;                             // guarded by m_lock
+    // Bumped under m_lock whenever m_tables changes, so that the worker converts lines with its
+    // own copy and takes the lock only when the tables changed.
+    std::atomic<uint64_t> m_tablesGeneration{1};
     unsigned m_events = 0;                            // guarded by m_lock
     uint64_t m_disconnectRequests = 0;                // guarded by m_lock
     uint64_t m_disconnectsServed = 0;                 // guarded by m_lock

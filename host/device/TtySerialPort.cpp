@@ -1,5 +1,6 @@
 #include "TtySerialPort.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -91,6 +92,17 @@ bool TtySerialPort::openPath(const std::string &path)
         m_lastOpenError = openErrorText(path, error == EWOULDBLOCK ? EBUSY : error);
         return false;
     }
+    // The second descriptor is opened before TIOCEXCL, which would refuse it. It is opened
+    // non-blocking like the first, so that the open itself cannot wait for a carrier, and made
+    // blocking afterwards. Without it every wait is a poll.
+    int waitFd = m_waitInRead ? ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC) : -1;
+    if (waitFd >= 0) {
+        const int flags = ::fcntl(waitFd, F_GETFL);
+        if (flags < 0 || ::fcntl(waitFd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+            ::close(waitFd);
+            waitFd = -1;
+        }
+    }
     ::ioctl(fd, TIOCEXCL); // later opens by others fail with EBUSY while we hold it
 
     termios t{};
@@ -108,6 +120,8 @@ bool TtySerialPort::openPath(const std::string &path)
         (void)::tcsetattr(fd, TCSANOW, &t); // a driver that refuses keeps its own settings
     }
     m_fd = fd;
+    m_waitFd = waitFd;
+    m_vtime = -1;
     return true;
 }
 
@@ -116,8 +130,11 @@ void TtySerialPort::ClosePort()
     if (m_fd < 0)
         return;
     ::ioctl(m_fd, TIOCNXCL);
+    if (m_waitFd >= 0)
+        ::close(m_waitFd);
     ::close(m_fd); // also drops the flock
-    m_fd = -1;
+    m_fd = m_waitFd = -1;
+    m_vtime = -1;
 }
 
 bool TtySerialPort::WriteBytes(const uint8_t *bytes, size_t n, size_t &written)
@@ -149,12 +166,56 @@ bool TtySerialPort::WriteBytes(const uint8_t *bytes, size_t n, size_t &written)
     return true;
 }
 
+bool TtySerialPort::waitOnBlockingRead(uint8_t &byte, bool &got, int tenths)
+{
+    got = false;
+    if (m_vtime != tenths) {
+        termios t{};
+        if (::tcgetattr(m_fd, &t) != 0)
+            return true; // the caller's poll does the waiting
+        t.c_cc[VMIN] = 0;
+        t.c_cc[VTIME] = static_cast<cc_t>(tenths);
+        if (::tcsetattr(m_fd, TCSANOW, &t) != 0)
+            return true;
+        m_vtime = tenths;
+    }
+    for (int retry = 0;; ++retry) {
+        const ssize_t r = ::read(m_waitFd, &byte, 1);
+        if (r == 1) {
+            got = true;
+            return true;
+        }
+        if (r < 0)
+            // Interrupted: the caller's poll waits out the rest. Anything else means the device
+            // is gone (a pseudo-terminal whose other end closed says EIO).
+            return errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK;
+        // Nothing within VTIME, or a driver that reports a hang-up as end of file: ask poll which.
+        pollfd p{m_fd, POLLIN, 0};
+        if (::poll(&p, 1, 0) < 0)
+            return errno == EINTR;
+        if (p.revents & (POLLHUP | POLLERR | POLLNVAL))
+            return false;
+        if (!(p.revents & POLLIN) || retry > 0)
+            return true; // the time ran out (a byte that came just then is read by the next call)
+    }
+}
+
 bool TtySerialPort::readByteWithin(uint8_t &byte, bool &got, std::chrono::milliseconds timeout)
 {
     got = false;
     if (m_fd < 0)
         return false;
     const auto deadline = Clock::now() + timeout;
+    // Waits of a tenth of a second and more, such as for the answer to a packet, wait in the
+    // blocking read; what VTIME cannot express (the rest below a tenth, or beyond 25.5 s) is
+    // waited for by the poll below.
+    if (m_waitFd >= 0 && timeout >= std::chrono::milliseconds(100)) {
+        const int tenths = static_cast<int>(std::min<long long>(timeout.count() / 100, 255));
+        if (!waitOnBlockingRead(byte, got, tenths))
+            return false;
+        if (got)
+            return true;
+    }
     for (;;) {
         pollfd p{m_fd, POLLIN, 0};
         const int pr = ::poll(&p, 1, remainingMs(deadline));

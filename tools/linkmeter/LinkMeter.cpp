@@ -4,13 +4,16 @@
 //
 // 1. A full three-key upload (3 keys x 96 lines + 3 ShowFrame = 291 packets), without and with
 //    wire pacing, compared with the wire limit of 291 x 197 bytes x 10 bits at 1,000,000 baud.
-//    The CPU time the link's worker thread spent per packet (from its schedstat) is printed too.
+//    The CPU time the link's worker thread spent per packet (from its schedstat) is printed too,
+//    with its read and write calls per packet; the paced upload is measured both with the port
+//    waiting for answers in a blocking read (the default) and in poll.
 // 2. An idle connected link: how often the process wakes (voluntary context switches of all its
 //    threads, from /proc) and how much CPU it uses (getrusage) over some seconds.
 // The emulator runs in a child process so that its work is not counted.
 
 #include "DeviceLink.h"
 #include "KeypadEmulator.h"
+#include "TtySerialPort.h"
 
 #include <algorithm>
 #include <chrono>
@@ -108,6 +111,7 @@ struct WorkerUse {
     double cpu = -1;  // seconds on a CPU
     long switches = 0; // voluntary and involuntary context switches
     double user = 0, kernel = 0; // seconds in user space and in the kernel, in clock ticks
+    long reads = 0, writes = 0;  // read and write system calls
 };
 
 // What this process's thread named "pixkey-link" (the link's worker) used so far; cpu -1 when
@@ -151,6 +155,13 @@ WorkerUse linkWorkerUse()
         while (std::getline(status, line))
             if (line.find("ctxt_switches:") != std::string::npos)
                 result.switches += std::atol(line.c_str() + line.find(':') + 1);
+        std::ifstream io(task + "/io");
+        while (std::getline(io, line)) {
+            if (line.rfind("syscr:", 0) == 0)
+                result.reads = std::atol(line.c_str() + 6);
+            if (line.rfind("syscw:", 0) == 0)
+                result.writes = std::atol(line.c_str() + 6);
+        }
     }
     closedir(dir);
     return result;
@@ -163,7 +174,11 @@ double cpuSeconds()
     return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
 }
 
-bool measureUploads(const std::string &link, bool pace, int rounds)
+// How the port waits for the keypad's answers: in a blocking read (the link's default) or in a poll
+// followed by a read.
+enum class Waits { InRead, InPoll };
+
+bool measureUploads(const std::string &link, bool pace, int rounds, Waits waits = Waits::InRead)
 {
     const pid_t emu = startEmulator(link, pace);
     if (emu < 0) {
@@ -173,7 +188,8 @@ bool measureUploads(const std::string &link, bool pace, int rounds)
     Quiet quiet;
     pixkey::DeviceLinkOptions options;
     options.portPath = link;
-    std::vector<double> times;
+    options.port = std::make_unique<pixkey::TtySerialPort>(waits == Waits::InRead);
+    std::vector<double> times, cpuPerPacket;
     {
         pixkey::DeviceLink dl(&quiet, std::move(options));
         dl.Connect();
@@ -184,6 +200,7 @@ bool measureUploads(const std::string &link, bool pace, int rounds)
         }
         const WorkerUse worker0 = linkWorkerUse();
         for (int r = 0; r < rounds; ++r) {
+            const WorkerUse before = linkWorkerUse();
             std::vector<std::vector<uint8_t>> pics;
             for (int k = 1; k <= 3; ++k)
                 pics.push_back(picture(k, r));
@@ -196,16 +213,24 @@ bool measureUploads(const std::string &link, bool pace, int rounds)
             // The last ShowFrame is out once a waiting command after it returns.
             dl.PostCommand(pixkey::LinkCommand::Ping, 0, true);
             times.push_back(toSeconds(steady_clock::now() - t0));
+            cpuPerPacket.push_back(1e6 * (linkWorkerUse().cpu - before.cpu) / 292);
         }
         // 291 packets a round and one Ping after it.
         const WorkerUse worker1 = linkWorkerUse();
         const int packets = rounds * 292;
+        std::sort(cpuPerPacket.begin(), cpuPerPacket.end());
+        // On a shared machine single rounds vary with the load; the median round is the figure.
         if (worker0.cpu >= 0)
-            std::printf("link worker, %s: %.1f microseconds of CPU per packet (user %.1f, kernel %.1f), "
-                        "%.2f context switches per packet (%d packets)\n",
-                        pace ? "paced" : "unpaced", 1e6 * (worker1.cpu - worker0.cpu) / packets,
-                        1e6 * (worker1.user - worker0.user) / packets, 1e6 * (worker1.kernel - worker0.kernel) / packets,
-                        double(worker1.switches - worker0.switches) / packets, packets);
+            std::printf("link worker, %s, waits in %s: %.1f microseconds of CPU per packet (median round; "
+                        "best %.1f, all rounds %.1f: user %.1f, kernel %.1f), per packet %.2f context switches, "
+                        "%.2f reads, %.2f writes (%d packets)\n",
+                        pace ? "paced" : "unpaced", waits == Waits::InRead ? "the read" : "poll",
+                        cpuPerPacket[cpuPerPacket.size() / 2], cpuPerPacket.front(),
+                        1e6 * (worker1.cpu - worker0.cpu) / packets, 1e6 * (worker1.user - worker0.user) / packets,
+                        1e6 * (worker1.kernel - worker0.kernel) / packets,
+                        double(worker1.switches - worker0.switches) / packets,
+                        double(worker1.reads - worker0.reads) / packets,
+                        double(worker1.writes - worker0.writes) / packets, packets);
         dl.Disconnect();
     }
     stopEmulator(emu);
@@ -279,8 +304,12 @@ int main(int argc, char **argv)
         return 1;
     }
     const std::string dir = tmpl;
+    // The paced upload twice each way, alternating, so that a change in the machine's load shows
+    // as a difference between the two runs of the same kind.
     const bool ok = measureUploads(dir + "/unpaced", false, rounds) && measureUploads(dir + "/paced", true, rounds)
-        && measureIdle(dir + "/idle", idleSeconds);
+        && measureUploads(dir + "/paced-poll", true, rounds, Waits::InPoll)
+        && measureUploads(dir + "/paced2", true, rounds)
+        && measureUploads(dir + "/paced-poll2", true, rounds, Waits::InPoll) && measureIdle(dir + "/idle", idleSeconds);
     std::filesystem::remove_all(dir);
     return ok ? 0 : 1;
 }

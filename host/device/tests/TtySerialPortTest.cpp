@@ -12,6 +12,7 @@
 #include <pty.h>
 #include <string>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -162,6 +163,41 @@ TEST(TtySerialPort, bytesBothWays)
         ASSERT_TRUE(got);
         EXPECT_EQ(b, expected);
     }
+}
+
+TEST(TtySerialPort, waitsForAnAnswerThatComesLater)
+{
+    Pty pty;
+    TtySerialPort port;
+    ASSERT_TRUE(port.OpenPort(pty.path().c_str()));
+    uint8_t b = 0;
+    bool got = true;
+    // A wait that runs out is a time-out, not a hang-up; 250 ms is two tenths in the tty layer
+    // and the rest in poll.
+    for (auto timeout : {100ms, 250ms}) {
+        const auto t0 = std::chrono::steady_clock::now();
+        EXPECT_TRUE(port.readByteWithin(b, got, timeout));
+        EXPECT_FALSE(got);
+        EXPECT_GE(std::chrono::steady_clock::now() - t0, timeout - 10ms);
+    }
+    // An answer written while the port waits in the blocking read arrives at once.
+    std::thread answer([&pty] {
+        std::this_thread::sleep_for(20ms);
+        const uint8_t a = 0xa5;
+        EXPECT_EQ(::write(pty.master(), &a, 1), 1);
+    });
+    port.SetReadTimeout(5000ms);
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_TRUE(port.ReadByte(b, got));
+    answer.join();
+    EXPECT_TRUE(got);
+    EXPECT_EQ(b, 0xa5);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 4000ms);
+    // The same port still writes: the reading descriptor did not take over the line.
+    const uint8_t packet[3] = {1, 2, 3};
+    size_t written = 0;
+    ASSERT_TRUE(port.WriteBytes(packet, sizeof packet, written));
+    EXPECT_EQ(written, 3u);
 }
 
 TEST(TtySerialPort, writeLimitAndHangUp)
