@@ -1,8 +1,9 @@
 #include <pixkey/pxkhk/DesktopHook.h>
 
+#include "BackendPlan.h"
+#include "DesktopBackend.h"
 #include "PeerFolder.h"
 #include "PeerFrame.h"
-#include "XDesktop.h"
 
 #include <atomic>
 #include <cerrno>
@@ -12,6 +13,7 @@
 #include <deque>
 #include <exception>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -62,10 +64,10 @@ bool sendAll(int fd, const std::string &data, Clock::time_point deadline)
 
 } // namespace
 
-class DesktopHook::Impl : public XDesktop::Events {
+class DesktopHook::Impl {
 public:
     explicit Impl(Options options);
-    ~Impl() override;
+    ~Impl();
 
     bool hook(HookSink *sink);
     void unhook();
@@ -74,15 +76,22 @@ public:
     // Runs `work` on the hook thread (at once when called there). Waits for it at most
     // `timeout`, or without limit when `timeout` is zero; false when it did not run in time.
     bool call(std::function<void()> work, std::chrono::milliseconds timeout);
+    // Runs `work` with the back end answering `capability`, on the hook thread, within the
+    // request time-out; `fallback` when none answers or it did not run in time.
+    template <typename T, typename F>
+    T ask(DesktopCapability capability, T fallback, F work);
 
     const Options m_options;
     const PeerFolder m_folder;
     bool m_peersOk = false; // set by the constructor only
-    // Set by the constructor; cleared by the hook thread when the X server goes away.
+    // Whether any back end runs; set before the constructor returns, cleared by the hook thread
+    // when the last one goes away.
     std::atomic<bool> m_desktopOk{false};
 
-    // Hook thread only (the constructor sets it up before the thread starts).
-    XDesktop m_x;
+    // Hook thread only.
+    // The back end answering a capability now; null when none does.
+    DesktopBackend *route(DesktopCapability capability) const;
+    CapabilityReports reports() const;
 
 private:
     struct Request {
@@ -94,8 +103,34 @@ private:
         std::string bytes;
         Clock::time_point deadline;
     };
+    // A back end's events, passed on only for the capabilities it answers.
+    class Forwarder : public DesktopEvents {
+    public:
+        Forwarder(Impl &impl, DesktopBackend &from) : m_impl(impl), m_from(from) {}
+        void foregroundChanged(unsigned long window, int active) override;
+        void modifierRowChanged(int row) override;
+        void hotkeyPressed(int id, std::uint32_t lParam) override;
+
+    private:
+        Impl &m_impl;
+        DesktopBackend &m_from;
+    };
+    struct Backend {
+        BackendKind kind{};
+        std::unique_ptr<DesktopBackend> backend;
+        std::unique_ptr<Forwarder> events;
+    };
 
     void run();
+    // Plans the back ends for the session and opens them (hook thread, before anything else).
+    void setUpBackends();
+    // Chooses the back end of each capability: the first candidate whose report provides it.
+    // A change of the active-window source is reported as a foreground change.
+    void routeCapabilities();
+    void printUnavailable() const;
+    void dispatchBackends();
+    // Drops back ends whose server went away, with a line saying what is off now.
+    void dropLostBackends();
     void runRequests();
     void acceptConnections();
     // Reads what connection `c` has; true when it is finished (delivered or dropped).
@@ -105,11 +140,6 @@ private:
     // Calls `call` with the sink, if there is one, on the hook thread.
     template <typename F>
     void deliver(F call);
-
-    // XDesktop::Events, on the hook thread.
-    void foregroundChanged(unsigned long window, int active) override;
-    void modifierRowChanged(int row) override;
-    void hotkeyPressed(int id, std::uint32_t lParam) override;
 
     int m_wakeFd = -1;
     std::thread m_thread;
@@ -125,6 +155,9 @@ private:
     HookSink *m_sink = nullptr;
     int m_listenFd = -1;
     std::vector<Connection> m_connections;
+    BackendPlan m_plan;
+    std::vector<Backend> m_backends;
+    std::map<DesktopCapability, DesktopBackend *> m_route;
 };
 
 DesktopHook::Impl::Impl(Options options) : m_options(std::move(options)), m_folder(m_options.runtimeFolder)
@@ -134,17 +167,175 @@ DesktopHook::Impl::Impl(Options options) : m_options(std::move(options)), m_fold
     if (!m_peersOk)
         std::fprintf(stderr, "pxkhk: other configurators cannot be reached: %s\n", error.c_str());
 
-    if (m_options.useDisplay) {
-        m_desktopOk = m_x.open(m_options.displayName, error);
-        if (!m_desktopOk)
-            std::fprintf(stderr, "pxkhk: %s; active window, modifier rows, hotkeys and idle time are off\n",
-                         error.c_str());
-        else if (!m_x.hasModifierRows())
-            std::fprintf(stderr, "pxkhk: no XInput2 on the display; modifier rows are off\n");
-    }
-
     m_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     m_thread = std::thread([this] { run(); });
+    // The back ends are made and opened on the hook thread; callers find them ready.
+    call([this] { setUpBackends(); }, std::chrono::milliseconds(0));
+}
+
+void DesktopHook::Impl::setUpBackends()
+{
+    if (!m_options.useDisplay) {
+        for (const DesktopCapability capability : kHookCapabilities)
+            m_plan.missing[capability] = {capability, CapabilityState::Unavailable, "the desktop side is switched off", {}};
+        return;
+    }
+    SessionInfo session;
+    if (!m_options.displayName.empty()) {
+        // A display named by the caller: an X session on it, whatever else the environment says.
+        session.sessionType = "x11";
+        session.display = m_options.displayName;
+    } else {
+        session = readSessionInfo();
+    }
+    m_plan = planBackends(session);
+    BackendOptions backendOptions = pixkey::backendOptions(session, m_plan);
+    backendOptions.displayName = m_options.displayName;
+    backendOptions.peerFolder = m_folder.path();
+    for (const BackendKind kind : m_plan.kinds()) {
+        std::unique_ptr<DesktopBackend> backend = makeBackend(kind, backendOptions);
+        if (!backend)
+            continue; // not part of this build
+        std::string error;
+        if (!backend->open(error)) {
+            std::fprintf(stderr, "pxkhk: %s: %s\n", backend->name(), error.c_str());
+            continue;
+        }
+        Backend entry;
+        entry.kind = kind;
+        entry.events = std::make_unique<Forwarder>(*this, *backend);
+        entry.backend = std::move(backend);
+        m_backends.push_back(std::move(entry));
+    }
+    m_desktopOk = !m_backends.empty();
+    routeCapabilities();
+    printUnavailable();
+}
+
+void DesktopHook::Impl::printUnavailable() const
+{
+    for (const CapabilityReport &report : reports()) {
+        if (report.state != CapabilityState::Unavailable)
+            continue;
+        std::fprintf(stderr, "pxkhk: %s unavailable: %s%s%s\n", capabilityName(report.capability), report.how.c_str(),
+                     report.step.empty() ? "" : "; ", report.step.c_str());
+    }
+}
+
+namespace {
+
+bool provides(const CapabilityReports &reports, DesktopCapability capability)
+{
+    for (const CapabilityReport &report : reports)
+        if (report.capability == capability && report.state != CapabilityState::Unavailable)
+            return true;
+    return false;
+}
+
+} // namespace
+
+void DesktopHook::Impl::routeCapabilities()
+{
+    std::map<DesktopCapability, DesktopBackend *> routes;
+    for (const auto &[capability, kinds] : m_plan.candidates) {
+        for (const BackendKind kind : kinds) {
+            if (routes.count(capability))
+                break;
+            for (const Backend &entry : m_backends) {
+                if (entry.kind == kind && entry.backend->usable() && provides(entry.backend->capabilities(), capability)) {
+                    routes[capability] = entry.backend.get();
+                    break;
+                }
+            }
+        }
+    }
+    m_route = std::move(routes);
+}
+
+DesktopBackend *DesktopHook::Impl::route(DesktopCapability capability) const
+{
+    const auto it = m_route.find(capability);
+    return it == m_route.end() ? nullptr : it->second;
+}
+
+CapabilityReports DesktopHook::Impl::reports() const
+{
+    CapabilityReports result;
+    for (const DesktopCapability capability : kHookCapabilities) {
+        CapabilityReport report{capability, CapabilityState::Unavailable, "this desktop offers no way", {}};
+        if (const DesktopBackend *backend = route(capability)) {
+            for (const CapabilityReport &candidate : backend->capabilities())
+                if (candidate.capability == capability)
+                    report = candidate;
+        } else if (const auto it = m_plan.missing.find(capability); it != m_plan.missing.end()) {
+            report = it->second;
+        }
+        result.push_back(report);
+    }
+    return result;
+}
+
+void DesktopHook::Impl::dispatchBackends()
+{
+    for (Backend &entry : m_backends)
+        if (entry.backend->usable())
+            entry.backend->dispatch(*entry.events);
+}
+
+void DesktopHook::Impl::dropLostBackends()
+{
+    bool dropped = false;
+    unsigned long lostActive = 0;
+    for (auto it = m_backends.begin(); it != m_backends.end();) {
+        DesktopBackend *backend = it->backend.get();
+        if (backend->usable()) {
+            ++it;
+            continue;
+        }
+        std::string answered;
+        for (const auto &[capability, routed] : m_route)
+            if (routed == backend)
+                answered += std::string(answered.empty() ? "" : ", ") + capabilityName(capability);
+        std::fprintf(stderr, "pxkhk: %s went away%s%s\n", backend->name(), answered.empty() ? "" : "; it answered for: ",
+                     answered.c_str());
+        if (route(DesktopCapability::ActiveWindow) == backend)
+            lostActive = backend->activeWindow();
+        for (auto route = m_route.begin(); route != m_route.end();)
+            route = route->second == backend ? m_route.erase(route) : std::next(route);
+        it = m_backends.erase(it);
+        dropped = true;
+    }
+    if (!dropped)
+        return;
+    const bool hadActiveSource = m_route.count(DesktopCapability::ActiveWindow) != 0;
+    routeCapabilities();
+    m_desktopOk = !m_backends.empty();
+    // The window of a source that went away is no longer in front; another source's window is.
+    if (!hadActiveSource) {
+        if (lostActive != 0)
+            deliver([&](HookSink &sink) { sink.onForegroundChanged(lostActive, 0); });
+        const DesktopBackend *active = route(DesktopCapability::ActiveWindow);
+        if (active && active->activeWindow() != 0) {
+            const unsigned long window = active->activeWindow();
+            deliver([&](HookSink &sink) { sink.onForegroundChanged(window, 1); });
+        }
+    }
+    printUnavailable();
+}
+
+template <typename T, typename F>
+T DesktopHook::Impl::ask(DesktopCapability capability, T fallback, F work)
+{
+    if (!m_desktopOk)
+        return fallback;
+    auto result = std::make_shared<T>(fallback);
+    const bool ran = call(
+        [this, capability, result, work] {
+            if (DesktopBackend *backend = route(capability))
+                *result = work(*backend);
+        },
+        m_options.requestTimeout);
+    return ran ? *result : fallback;
 }
 
 DesktopHook::Impl::~Impl()
@@ -211,27 +402,27 @@ void DesktopHook::Impl::run()
             if (m_stop && m_requests.empty())
                 break;
         }
-        if (m_x.usable())
-            m_x.dispatch(*this); // also what Xlib queued while requests ran
-        if (m_desktopOk && m_x.isLost()) {
-            m_desktopOk = false;
-            std::fprintf(stderr, "pxkhk: active window, modifier rows, hotkeys and idle time are off\n");
-        }
+        dispatchBackends(); // also what a connection queued while requests ran (Xlib does)
+        dropLostBackends();
 
         std::vector<pollfd> fds;
         fds.push_back({m_wakeFd, POLLIN, 0});
-        const bool withX = m_x.usable();
-        if (withX)
-            fds.push_back({m_x.fd(), POLLIN, 0});
+        int timeout = -1;
+        const auto sooner = [&timeout](int ms) {
+            if (ms >= 0)
+                timeout = timeout < 0 ? ms : std::min(timeout, ms);
+        };
+        for (const Backend &entry : m_backends) {
+            entry.backend->pollFds(fds);
+            sooner(entry.backend->timeoutMs());
+        }
         const std::size_t listenIndex = fds.size();
         if (m_listenFd >= 0)
             fds.push_back({m_listenFd, POLLIN, 0});
         const std::size_t firstConnection = fds.size();
-        int timeout = -1;
         for (const Connection &c : m_connections) {
             fds.push_back({c.fd, POLLIN, 0});
-            const int left = millisecondsUntil(c.deadline);
-            timeout = timeout < 0 ? left : std::min(timeout, left);
+            sooner(millisecondsUntil(c.deadline));
         }
 
         if (m_wakeFd < 0 && (timeout < 0 || timeout > 50))
@@ -246,8 +437,8 @@ void DesktopHook::Impl::run()
             std::uint64_t value = 0;
             [[maybe_unused]] const ssize_t n = ::read(m_wakeFd, &value, sizeof value);
         }
-        if (withX && fds[1].revents && m_x.usable())
-            m_x.dispatch(*this);
+        dispatchBackends();
+        dropLostBackends();
 
         // Connections first (their indices are only valid before the list changes).
         std::vector<Connection> kept;
@@ -273,6 +464,8 @@ void DesktopHook::Impl::run()
         ::close(c.fd);
     m_connections.clear();
     closeListener();
+    m_route.clear();
+    m_backends.clear();
 }
 
 void DesktopHook::Impl::acceptConnections()
@@ -350,15 +543,19 @@ bool DesktopHook::Impl::hook(HookSink *sink)
     call(
         [&] {
             const bool firstSink = !m_sink && sink;
-            if (firstSink && m_x.usable()) {
+            if (firstSink) {
                 // What changed before the hook is settled first (nobody receives it); the window
                 // in front now is then reported as having become the foreground window, or a
                 // program activated while the configurator was starting would never switch.
-                m_x.dispatch(*this);
+                dispatchBackends();
+                dropLostBackends();
             }
             m_sink = sink;
-            if (firstSink && m_x.usable() && m_x.activeWindow() != 0)
-                foregroundChanged(m_x.activeWindow(), 1);
+            const DesktopBackend *active = route(DesktopCapability::ActiveWindow);
+            if (firstSink && active && active->activeWindow() != 0) {
+                const unsigned long window = active->activeWindow();
+                deliver([&](HookSink &receiver) { receiver.onForegroundChanged(window, 1); });
+            }
             if (m_peersOk && m_listenFd < 0) {
                 std::string path, error;
                 m_listenFd = m_folder.listen(path, error);
@@ -459,19 +656,22 @@ void DesktopHook::Impl::deliver(F call)
     }
 }
 
-void DesktopHook::Impl::foregroundChanged(unsigned long window, int active)
+void DesktopHook::Impl::Forwarder::foregroundChanged(unsigned long window, int active)
 {
-    deliver([&](HookSink &sink) { sink.onForegroundChanged(window, active); });
+    if (m_impl.route(DesktopCapability::ActiveWindow) == &m_from)
+        m_impl.deliver([&](HookSink &sink) { sink.onForegroundChanged(window, active); });
 }
 
-void DesktopHook::Impl::modifierRowChanged(int row)
+void DesktopHook::Impl::Forwarder::modifierRowChanged(int row)
 {
-    deliver([&](HookSink &sink) { sink.onModifierRow(row); });
+    if (m_impl.route(DesktopCapability::ModifierRows) == &m_from)
+        m_impl.deliver([&](HookSink &sink) { sink.onModifierRow(row); });
 }
 
-void DesktopHook::Impl::hotkeyPressed(int id, std::uint32_t lParam)
+void DesktopHook::Impl::Forwarder::hotkeyPressed(int id, std::uint32_t lParam)
 {
-    deliver([&](HookSink &sink) { sink.onHotkey(id, lParam); });
+    if (m_impl.route(DesktopCapability::SwitchHotkey) == &m_from)
+        m_impl.deliver([&](HookSink &sink) { sink.onHotkey(id, lParam); });
 }
 
 // ---- DesktopHook ----
@@ -520,48 +720,34 @@ int DesktopHook::ShowConfiguratorWindows()
 
 bool DesktopHook::RegisterHotkey(int id, std::uint16_t modifiers, std::uint16_t key)
 {
-    if (!m_impl->m_desktopOk)
-        return false;
-    auto result = std::make_shared<bool>(false);
-    Impl *impl = m_impl.get();
-    const bool ran = impl->call([impl, result, id, modifiers, key] {
-        *result = impl->m_x.registerHotkey(id, modifiers, key);
-    }, impl->m_options.requestTimeout);
-    return ran && *result;
+    return m_impl->ask(DesktopCapability::SwitchHotkey, false, [=](DesktopBackend &backend) {
+        return backend.registerHotkey(id, modifiers, key);
+    });
 }
 
 bool DesktopHook::UnregisterHotkey(int id)
 {
-    if (!m_impl->m_desktopOk)
-        return false;
-    auto result = std::make_shared<bool>(false);
-    Impl *impl = m_impl.get();
-    const bool ran = impl->call([impl, result, id] { *result = impl->m_x.unregisterHotkey(id); },
-                                impl->m_options.requestTimeout);
-    return ran && *result;
+    return m_impl->ask(DesktopCapability::SwitchHotkey, false,
+                       [=](DesktopBackend &backend) { return backend.unregisterHotkey(id); });
 }
 
 std::optional<std::uint32_t> DesktopHook::idleTime()
 {
-    if (!m_impl->m_desktopOk)
-        return std::nullopt;
-    auto result = std::make_shared<std::optional<std::uint32_t>>();
-    Impl *impl = m_impl.get();
-    if (!impl->call([impl, result] { *result = impl->m_x.idleTime(); }, impl->m_options.requestTimeout))
-        return std::nullopt;
-    return *result;
+    return m_impl->ask(DesktopCapability::IdleTime, std::optional<std::uint32_t>(),
+                       [](DesktopBackend &backend) { return backend.idleTime(); });
 }
 
+// Window ids are those of the back end that reports the active window; it alone answers for them.
 int DesktopHook::processIdOfWindow(unsigned long window)
 {
-    if (!m_impl->m_desktopOk)
-        return 0;
-    auto result = std::make_shared<int>(0);
-    Impl *impl = m_impl.get();
-    if (!impl->call([impl, result, window] { *result = impl->m_x.processIdOfWindow(window); },
-                    impl->m_options.requestTimeout))
-        return 0;
-    return *result;
+    return m_impl->ask(DesktopCapability::ActiveWindow, 0,
+                       [=](DesktopBackend &backend) { return backend.processIdOfWindow(window); });
+}
+
+std::string DesktopHook::applicationIdOfWindow(unsigned long window)
+{
+    return m_impl->ask(DesktopCapability::ActiveWindow, std::string(),
+                       [=](DesktopBackend &backend) { return backend.applicationIdOfWindow(window); });
 }
 
 std::string DesktopHook::executableNameOfWindow(unsigned long window)
@@ -570,39 +756,11 @@ std::string DesktopHook::executableNameOfWindow(unsigned long window)
     return name.empty() ? applicationIdOfWindow(window) : name;
 }
 
-std::string DesktopHook::applicationIdOfWindow(unsigned long window)
-{
-    if (!m_impl->m_desktopOk)
-        return std::string();
-    auto result = std::make_shared<std::string>();
-    Impl *impl = m_impl.get();
-    if (!impl->call([impl, result, window] { *result = impl->m_x.applicationIdOfWindow(window); },
-                    impl->m_options.requestTimeout))
-        return std::string();
-    return *result;
-}
-
 CapabilityReports DesktopHook::capabilities() const
 {
     auto reports = std::make_shared<CapabilityReports>();
     Impl *impl = m_impl.get();
-    const bool ran = impl->call([impl, reports] {
-        const bool x = impl->m_x.usable();
-        const auto add = [&](DesktopCapability capability, bool working, const char *how, const char *missing) {
-            CapabilityReport report;
-            report.capability = capability;
-            report.state = working ? CapabilityState::Working : CapabilityState::Unavailable;
-            report.how = working ? how : (x ? missing : "no X display");
-            reports->push_back(report);
-        };
-        add(DesktopCapability::ActiveWindow, x, "the X server's _NET_ACTIVE_WINDOW", "");
-        add(DesktopCapability::SwitchHotkey, x, "a key grab on the X server", "");
-        add(DesktopCapability::ModifierRows, x && impl->m_x.hasModifierRows(), "XInput2 raw key events",
-            "the X server has no XInput2");
-        add(DesktopCapability::IdleTime, x && impl->m_x.hasIdleTime(), "the X server's screensaver extension",
-            "the X server has no screensaver extension");
-    }, impl->m_options.requestTimeout);
-    if (!ran)
+    if (!impl->call([impl, reports] { *reports = impl->reports(); }, impl->m_options.requestTimeout))
         return {};
     return *reports;
 }

@@ -51,6 +51,8 @@ constexpr unsigned kLockVariants[] = {0, 1, 2, 3}; // bit 0: CapsLock, bit 1: Nu
 
 } // namespace
 
+XDesktop::XDesktop(std::string name, bool xwaylandOnly) : m_name(std::move(name)), m_xwaylandOnly(xwaylandOnly) {}
+
 XDesktop::~XDesktop()
 {
     if (!m_display)
@@ -74,6 +76,37 @@ int XDesktop::fd() const
     return m_display ? ConnectionNumber(m_display) : -1;
 }
 
+void XDesktop::pollFds(std::vector<pollfd> &fds) const
+{
+    if (usable())
+        fds.push_back({fd(), POLLIN, 0});
+}
+
+CapabilityReports XDesktop::capabilities() const
+{
+    CapabilityReports reports;
+    if (!usable())
+        return reports;
+    const auto add = [&](DesktopCapability capability, bool working, std::string how) {
+        reports.push_back({capability, working ? CapabilityState::Working : CapabilityState::Unavailable, std::move(how), {}});
+    };
+    if (m_xwaylandOnly) {
+        // Keys reach XWayland only while one of its programs has the keyboard.
+        add(DesktopCapability::SwitchHotkey, true, "a key grab on XWayland: only while an X program has the keyboard");
+        add(DesktopCapability::ModifierRows, hasModifierRows(),
+            hasModifierRows() ? "XWayland's XInput2 key events: only while an X program has the keyboard"
+                              : "XWayland has no XInput2");
+        return reports;
+    }
+    add(DesktopCapability::ActiveWindow, true, "the X server's _NET_ACTIVE_WINDOW");
+    add(DesktopCapability::SwitchHotkey, true, "a key grab on the X server");
+    add(DesktopCapability::ModifierRows, hasModifierRows(),
+        hasModifierRows() ? "XInput2 raw key events" : "the X server has no XInput2");
+    add(DesktopCapability::IdleTime, m_screenSaver,
+        m_screenSaver ? "the X server's screensaver extension" : "the X server has no screensaver extension");
+    return reports;
+}
+
 int XDesktop::rowOfHeldModifiers(unsigned held)
 {
     switch (held) {
@@ -92,8 +125,9 @@ int XDesktop::rowOfHeldModifiers(unsigned held)
     }
 }
 
-bool XDesktop::open(const std::string &name, std::string &error)
+bool XDesktop::open(std::string &error)
 {
+    const std::string &name = m_name;
     Display *display = XOpenDisplay(name.empty() ? nullptr : name.c_str());
     if (!display) {
         error = "cannot open X display" + (name.empty() ? std::string() : " " + name);
@@ -356,7 +390,7 @@ bool XDesktop::unregisterHotkey(int id)
     return endChecked();
 }
 
-void XDesktop::dispatch(Events &events)
+void XDesktop::dispatch(DesktopEvents &events)
 {
     if (!m_display || m_lost)
         return;
@@ -367,7 +401,7 @@ void XDesktop::dispatch(Events &events)
     }
 }
 
-void XDesktop::trackModifierKey(unsigned keycode, bool down, Events &events)
+void XDesktop::trackModifierKey(unsigned keycode, bool down, DesktopEvents &events)
 {
     const auto it = m_modifierKeys.find(keycode);
     if (it == m_modifierKeys.end())
@@ -387,7 +421,7 @@ void XDesktop::trackModifierKey(unsigned keycode, bool down, Events &events)
     }
 }
 
-void XDesktop::handleEvent(XEvent &event, Events &events)
+void XDesktop::handleEvent(XEvent &event, DesktopEvents &events)
 {
     switch (event.type) {
     case PropertyNotify:

@@ -1,11 +1,15 @@
-// XDesktop: the X11 side of the desktop hook layer on one display connection of its own: the
+// XDesktop: the X11 back end of the desktop hook layer, on one display connection of its own: the
 // active window (_NET_ACTIVE_WINDOW on the root window), the modifier row (XInput2 raw key events),
-// hotkey grabs on the root window, the idle time (XScreenSaver) and a window's process id.
+// hotkey grabs on the root window, the idle time (XScreenSaver) and a window's process id and class.
+// In a Wayland session (XWayland) it sees only X programs and their keys, and says so in its
+// reports; it then never answers for the active window.
 //
 // Threads: the object and its connection belong to the hook thread; every call is made there.
 // X errors never end the process: a process-wide handler records them per connection, and calls
 // that may fail bracket their requests with XSync to turn an error into a false result.
 #pragma once
+
+#include "DesktopBackend.h"
 
 #include <cstdint>
 #include <map>
@@ -18,42 +22,37 @@ union _XEvent;
 
 namespace pixkey {
 
-class XDesktop {
+class XDesktop : public DesktopBackend {
 public:
-    // What the connection reports while events are dispatched.
-    class Events {
-    public:
-        virtual ~Events() = default;
-        virtual void foregroundChanged(unsigned long window, int active) = 0;
-        virtual void modifierRowChanged(int row) = 0;
-        virtual void hotkeyPressed(int id, std::uint32_t lParam) = 0;
-    };
-
-    XDesktop() = default;
-    ~XDesktop(); // releases the grabs and closes the connection
+    // `name`: the display (empty: $DISPLAY); `xwaylandOnly`: it is XWayland in a Wayland session.
+    explicit XDesktop(std::string name = {}, bool xwaylandOnly = false);
+    ~XDesktop() override; // releases the grabs and closes the connection
     XDesktop(const XDesktop &) = delete;
     XDesktop &operator=(const XDesktop &) = delete;
 
-    // Connects to display `name` (empty: $DISPLAY) and selects the events. False with a reason.
-    bool open(const std::string &name, std::string &error);
+    const char *name() const override { return m_xwaylandOnly ? "XWayland" : "X11"; }
+    // Connects and selects the events. False with a reason.
+    bool open(std::string &error) override;
     bool isOpen() const { return m_display != nullptr; }
     // Whether the connection broke (server gone); nothing is read from it any more.
     bool isLost() const { return m_lost; }
-    bool usable() const { return m_display && !m_lost; }
+    bool usable() const override { return m_display && !m_lost; }
     // The connection's fd, for poll(); -1 when closed.
     int fd() const;
+    void pollFds(std::vector<pollfd> &fds) const override;
 
     // Handles every event that has arrived (reads the connection without blocking).
-    void dispatch(Events &events);
+    void dispatch(DesktopEvents &events) override;
+    CapabilityReports capabilities() const override;
     // The active window as last read (0 none or unknown); follows every dispatched change.
-    unsigned long activeWindow() const { return m_activeWindow; }
+    unsigned long activeWindow() const override { return m_activeWindow; }
 
-    bool registerHotkey(int id, std::uint16_t modifiers, std::uint16_t key);
-    bool unregisterHotkey(int id);
-    std::optional<std::uint32_t> idleTime();
-    int processIdOfWindow(unsigned long window);
+    bool registerHotkey(int id, std::uint16_t modifiers, std::uint16_t key) override;
+    bool unregisterHotkey(int id) override;
+    std::optional<std::uint32_t> idleTime() override;
+    int processIdOfWindow(unsigned long window) override;
     // The class part of the window's WM_CLASS; empty when unset or the window is gone.
-    std::string applicationIdOfWindow(unsigned long window);
+    std::string applicationIdOfWindow(unsigned long window) override;
     // Whether the XScreenSaver extension answers idle times.
     bool hasIdleTime() const { return m_screenSaver; }
 
@@ -72,9 +71,9 @@ private:
     };
 
     void readKeyboardMapping();
-    void handleEvent(_XEvent &event, Events &events);
+    void handleEvent(_XEvent &event, DesktopEvents &events);
     // A press or release of `keycode`; reports the row when it changes.
-    void trackModifierKey(unsigned keycode, bool down, Events &events);
+    void trackModifierKey(unsigned keycode, bool down, DesktopEvents &events);
     unsigned long readActiveWindow();
     // Bracket requests whose X errors matter: begin settles earlier requests and clears the
     // record, end makes a round trip; both false once the connection is lost (then no further
@@ -83,6 +82,8 @@ private:
     bool endChecked();
     void ungrab(const Grab &grab);
 
+    std::string m_name;
+    bool m_xwaylandOnly = false;
     Display *m_display = nullptr;
     bool m_lost = false;
     unsigned long m_root = 0;
