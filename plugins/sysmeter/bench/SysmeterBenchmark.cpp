@@ -1,5 +1,7 @@
 // Time of one sample of the real /proc and of a written tree of 1,000 processes, of one paint of
 // each key, and the processor time two keys take over a minute of painting every two seconds.
+// Each sample has a baseline next to it: the bare listing and open, read and close of the same
+// stat files, the least a sample can cost; the ratio of the two is the sampler's own share.
 //
 //   bin/bench_sysmeter [--benchmark_filter=Sample]     (TwoKeysOneMinute takes a minute)
 #include "FakeProc.h"
@@ -16,6 +18,10 @@
 #include <array>
 #include <chrono>
 #include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
 #include <thread>
 
 namespace {
@@ -45,6 +51,56 @@ double processCpuSeconds()
     return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
 }
 
+// Lists `root` and reads every PID/stat in it once; returns the bytes read.
+long readEveryStat(int rootFd)
+{
+    long bytes = 0;
+    DIR *dir = fdopendir(openat(rootFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir)
+        return 0;
+    char buffer[2048];
+    while (const dirent *entry = readdir(dir)) {
+        if (entry->d_name[0] < '0' || entry->d_name[0] > '9')
+            continue;
+        const std::string path = std::string(entry->d_name) + "/stat";
+        const int fd = openat(rootFd, path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        bytes += long(read(fd, buffer, sizeof buffer));
+        close(fd);
+    }
+    closedir(dir);
+    return bytes;
+}
+
+void readEveryStatOf(benchmark::State &state, const std::string &root)
+{
+    const int rootFd = open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(readEveryStat(rootFd));
+    close(rootFd);
+}
+
+// The tree of BM_SampleWrittenTree and its baseline: `count` processes of 11-letter names.
+const sysmeter_test::FakeProc &writtenTree(int count)
+{
+    static sysmeter_test::FakeProc tree;
+    static int written = 0;
+    if (written == 0)
+        tree.setCpu(1000, 100, 5000);
+    for (; written < count; ++written) {
+        const int pid = written + 1;
+        tree.addProcess({pid, "process-" + std::to_string(pid), std::uint64_t(pid), 1, std::uint64_t(100 + pid), 1, {}});
+    }
+    return tree;
+}
+
+void BM_ReadRealProcStats(benchmark::State &state)
+{
+    readEveryStatOf(state, "/proc");
+}
+BENCHMARK(BM_ReadRealProcStats)->Unit(benchmark::kMillisecond);
+
 void BM_SampleRealProc(benchmark::State &state)
 {
     sysmeter::ProcessSampler sampler("/proc", movingClock());
@@ -56,16 +112,19 @@ BENCHMARK(BM_SampleRealProc)->Unit(benchmark::kMillisecond);
 
 void BM_SampleWrittenTree(benchmark::State &state)
 {
-    sysmeter_test::FakeProc tree;
-    tree.setCpu(1000, 100, 5000);
-    for (int pid = 1; pid <= state.range(0); ++pid)
-        tree.addProcess({pid, "process-" + std::to_string(pid), std::uint64_t(pid), 1, std::uint64_t(100 + pid), 1, {}});
+    const sysmeter_test::FakeProc &tree = writtenTree(int(state.range(0)));
     sysmeter::ProcessSampler sampler(tree.root(), movingClock());
     for (auto _ : state)
         benchmark::DoNotOptimize(sampler.sample());
     state.counters["processes"] = double(sampler.processes().size());
 }
 BENCHMARK(BM_SampleWrittenTree)->Arg(1000)->Unit(benchmark::kMillisecond);
+
+void BM_ReadWrittenTreeStats(benchmark::State &state)
+{
+    readEveryStatOf(state, writtenTree(int(state.range(0))).root());
+}
+BENCHMARK(BM_ReadWrittenTreeStats)->Arg(1000)->Unit(benchmark::kMillisecond);
 
 // One paint of a key on the real system, sampling included (the strip is left out: a copy).
 void BM_Paint(benchmark::State &state)

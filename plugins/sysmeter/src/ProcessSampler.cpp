@@ -1,5 +1,6 @@
 #include "ProcessSampler.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -74,14 +75,18 @@ bool skipWords(const char *&p, int count)
     return true;
 }
 
-bool isProcessId(const char *name)
+// A process folder's name: 1 to 10 digits. Returns its length and value, or 0 for another name.
+std::size_t processId(const char *name, std::uint64_t &value)
 {
-    if (*name == '\0')
-        return false;
-    for (const char *p = name; *p; ++p)
-        if (*p < '0' || *p > '9')
-            return false;
-    return true;
+    std::uint64_t v = 0;
+    std::size_t length = 0;
+    for (; name[length] != '\0'; ++length) {
+        if (name[length] < '0' || name[length] > '9' || length == 10)
+            return 0;
+        v = v * 10 + std::uint64_t(name[length] - '0');
+    }
+    value = v;
+    return length;
 }
 
 std::uint64_t steadyMs()
@@ -93,7 +98,7 @@ std::uint64_t steadyMs()
 
 // What one /proc/PID/stat line says of its process.
 struct StatLine {
-    std::string comm;
+    std::string_view comm; // within the line
     std::uint64_t userTicks = 0;
     std::uint64_t systemTicks = 0;
     std::uint64_t startTime = 0;
@@ -108,7 +113,7 @@ bool parseStat(const char *line, StatLine &out)
     const char *close = std::strrchr(line, ')');
     if (!open || !close || close < open)
         return false;
-    out.comm.assign(open + 1, std::size_t(close - open - 1));
+    out.comm = std::string_view(open + 1, std::size_t(close - open - 1));
     const char *p = close + 1;
     // Fields after the name, counted from 1: state is the 1st, utime the 12th, stime the 13th,
     // starttime the 20th, rss the 22nd.
@@ -132,6 +137,8 @@ ProcessSampler::ProcessSampler(const std::string &root, SamplerOptions options)
     m_ticksPerSecond = options.ticksPerSecond > 0 ? options.ticksPerSecond : sysconf(_SC_CLK_TCK);
     if (m_ticksPerSecond < 1)
         m_ticksPerSecond = 100;
+    if (10000000 % m_ticksPerSecond == 0)
+        m_unitsPerTick = std::uint64_t(10000000 / m_ticksPerSecond);
     long pageSize = options.pageSize > 0 ? options.pageSize : sysconf(_SC_PAGESIZE);
     m_pageBytes = pageSize > 0 ? std::uint64_t(pageSize) : 4096;
     m_tickMs = options.tickMs ? std::move(options.tickMs) : steadyMs;
@@ -145,6 +152,9 @@ ProcessSampler::~ProcessSampler()
 
 std::uint64_t ProcessSampler::toHundredNs(std::uint64_t ticks) const
 {
+    // The usual 100 ticks a second are 100,000 units each: a multiplication, no division.
+    if (m_unitsPerTick != 0)
+        return ticks * m_unitsPerTick;
     return std::uint64_t((unsigned __int128)ticks * 10000000u / std::uint64_t(m_ticksPerSecond));
 }
 
@@ -179,16 +189,16 @@ int ProcessSampler::shareOf(std::uint64_t time, std::uint64_t previous, std::uin
     return share > 9999 ? 10000 : int(share);
 }
 
-std::string ProcessSampler::processName(const char *pid, const std::string &comm) const
+std::string ProcessSampler::processName(const char *pid, std::string_view comm) const
 {
     if (comm.size() != kCommLength)
-        return comm;
+        return std::string(comm);
     char path[32];
     std::snprintf(path, sizeof path, "%s/exe", pid);
     char target[4096];
     const ssize_t length = readlinkat(m_rootFd, path, target, sizeof target - 1);
     if (length <= 0)
-        return comm; // a kernel thread, or another user's process
+        return std::string(comm); // a kernel thread, or another user's process
     std::string executable(target, std::size_t(length));
     static constexpr char kDeleted[] = " (deleted)";
     if (executable.size() > sizeof kDeleted - 1
@@ -200,7 +210,19 @@ std::string ProcessSampler::processName(const char *pid, const std::string &comm
     // that named itself differently keeps the name it chose.
     if (base.size() > comm.size() && base.compare(0, comm.size(), comm) == 0)
         return base;
-    return comm;
+    return std::string(comm);
+}
+
+const ProcessSampler::Previous *ProcessSampler::findPrevious(int pid)
+{
+    if (m_cursor < m_previous.size() && m_previous[m_cursor].pid == pid)
+        return &m_previous[m_cursor++];
+    const auto found = std::lower_bound(m_previous.begin(), m_previous.end(), pid,
+                                        [](const Previous &previous, int id) { return previous.pid < id; });
+    if (found == m_previous.end() || found->pid != pid)
+        return nullptr;
+    m_cursor = std::size_t(found - m_previous.begin()) + 1;
+    return &*found;
 }
 
 bool ProcessSampler::sample()
@@ -215,62 +237,91 @@ bool ProcessSampler::sample()
     CpuTimes cpu;
     if (!readCpuTimes(cpu))
         return false;
+    // The listing is read straight from the kernel into a buffer kept by the sampler.
     const int listFd = openat(m_rootFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (listFd < 0)
         return false;
-    DIR *dir = fdopendir(listFd);
-    if (!dir) {
-        close(listFd);
-        return false;
-    }
+    if (m_listing.empty())
+        m_listing.resize(32768 / sizeof(std::uint64_t));
 
-    std::unordered_map<int, Previous> current;
-    current.reserve(m_previous.size() + 64);
-    std::vector<ProcessEntry> processes;
-    processes.reserve(m_processes.size() + 64);
+    // Entries are assigned over the ones of the sample before last, so their names keep their
+    // storage.
+    std::vector<ProcessEntry> &processes = m_nextProcesses;
+    std::size_t count = 0;
+    auto nextEntry = [&]() -> ProcessEntry & {
+        if (count == processes.size())
+            processes.emplace_back();
+        return processes[count++];
+    };
+    m_next.clear();
+    m_nextComms.clear();
+    m_cursor = 0;
 
     // The idle processors stand first, as the system's idle process. Before there is anything to
     // compare with they count as fully idle, so the first sample shows no load rather than all.
+    const std::uint64_t idleTime = cpu.idle + cpu.iowait;
     {
-        const std::uint64_t idleTime = cpu.idle + cpu.iowait;
-        const auto previous = m_previous.find(-1);
-        ProcessEntry idle;
+        ProcessEntry &idle = nextEntry();
         idle.name = kIdleName;
-        idle.cpu = previous != m_previous.end() ? shareOf(idleTime, previous->second.time, elapsed) : 10000;
-        current.emplace(-1, Previous{0, idleTime, {}, {}});
-        processes.push_back(std::move(idle));
+        idle.cpu = m_idleKnown ? shareOf(idleTime, m_idleTime, elapsed) : 10000;
+        idle.memoryKb = 0;
     }
 
     char buffer[2048];
-    char path[48];
+    char path[32];
     StatLine stat;
-    while (const dirent *entry = readdir(dir)) {
-        if (!isProcessId(entry->d_name) || std::strlen(entry->d_name) > 10)
-            continue;
-        // A process may end between the listing and its files, and another user's may be hidden
-        // (hidepid): either way it is left out.
-        std::snprintf(path, sizeof path, "%s/stat", entry->d_name);
-        if (readSmallFile(m_rootFd, path, buffer, sizeof buffer) <= 0 || !parseStat(buffer, stat))
-            continue;
+    for (;;) {
+        const ssize_t listed = getdents64(listFd, m_listing.data(), m_listing.size() * sizeof(std::uint64_t));
+        if (listed <= 0)
+            break;
+        const char *const listing = reinterpret_cast<const char *>(m_listing.data());
+        for (ssize_t offset = 0; offset < listed;) {
+            const auto *entry = reinterpret_cast<const dirent64 *>(listing + offset);
+            offset += entry->d_reclen;
+            std::uint64_t id = 0;
+            const std::size_t idLength = processId(entry->d_name, id);
+            if (idLength == 0)
+                continue;
+            // A process may end between the listing and its files, and another user's may be
+            // hidden (hidepid): either way it is left out.
+            std::memcpy(path, entry->d_name, idLength);
+            std::memcpy(path + idLength, "/stat", sizeof "/stat");
+            if (readSmallFile(m_rootFd, path, buffer, sizeof buffer) <= 0 || !parseStat(buffer, stat))
+                continue;
 
-        const int pid = int(std::strtol(entry->d_name, nullptr, 10));
-        const std::uint64_t time = toHundredNs(stat.userTicks) + toHundredNs(stat.systemTicks);
-        const auto previous = m_previous.find(pid);
-        const bool known = previous != m_previous.end() && previous->second.startTime == stat.startTime;
+            const int pid = int(std::int64_t(id));
+            const std::uint64_t time = toHundredNs(stat.userTicks) + toHundredNs(stat.systemTicks);
+            const Previous *previous = findPrevious(pid);
+            const bool known = previous && previous->startTime == stat.startTime;
 
-        ProcessEntry process;
-        process.memoryKb = stat.residentPages * m_pageBytes / 1024;
-        process.cpu = known ? shareOf(time, previous->second.time, elapsed) : 0;
-        // The executable's name is looked up once per process, not on every sample.
-        process.name = known && previous->second.comm == stat.comm ? previous->second.name
-                                                                     : processName(entry->d_name, stat.comm);
-        current.emplace(pid, Previous{stat.startTime, time, process.name, stat.comm});
-        processes.push_back(std::move(process));
+            const std::uint32_t index = std::uint32_t(count);
+            ProcessEntry &process = nextEntry();
+            process.memoryKb = stat.residentPages * m_pageBytes / 1024;
+            process.cpu = known ? shareOf(time, previous->time, elapsed) : 0;
+            // The executable's name is looked up once per process, not on every sample.
+            if (known
+                && std::string_view(m_previousComms).substr(previous->commOffset, previous->commLength) == stat.comm)
+                process.name = m_processes[previous->entry].name;
+            else
+                process.name = processName(entry->d_name, stat.comm);
+            m_next.push_back(Previous{pid, index, stat.startTime, time, std::uint32_t(m_nextComms.size()),
+                                      std::uint32_t(stat.comm.size())});
+            m_nextComms.append(stat.comm);
+        }
     }
-    closedir(dir);
+    close(listFd);
+    processes.resize(count);
 
-    m_previous.swap(current);
+    // /proc lists in ascending order already; other trees are sorted here for findPrevious.
+    const auto byPid = [](const Previous &a, const Previous &b) { return a.pid < b.pid; };
+    if (!std::is_sorted(m_next.begin(), m_next.end(), byPid))
+        std::sort(m_next.begin(), m_next.end(), byPid);
+    m_previous.swap(m_next);
+    m_previousComms.swap(m_nextComms);
     m_processes.swap(processes);
+    m_cursor = 0;
+    m_idleKnown = true;
+    m_idleTime = idleTime;
     m_idleShare = m_processes.front().cpu;
 
     const std::uint64_t kernelSum = cpu.system + cpu.irq + cpu.softirq;

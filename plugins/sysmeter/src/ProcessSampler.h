@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <unordered_map>
+#include <string_view>
 #include <vector>
 
 namespace sysmeter {
@@ -72,13 +72,17 @@ private:
     struct CpuTimes {
         std::uint64_t user = 0, nice = 0, system = 0, idle = 0, iowait = 0, irq = 0, softirq = 0;
     };
-    // What the previous sample knew of one process. A process is the same one only while its
-    // start time is the same: a reused identifier starts counting afresh.
+    // What a sample knew of one process. A process is the same one only while its start time is
+    // the same: a reused identifier starts counting afresh. Its name is the one of entry `entry`
+    // of that sample's list, made from the command name kept at `commOffset` in that sample's
+    // command-name text.
     struct Previous {
+        int pid = 0;
+        std::uint32_t entry = 0;
         std::uint64_t startTime = 0;
         std::uint64_t time = 0; // user + system time, 100-ns units
-        std::string name;
-        std::string comm;       // the command name the name was made from
+        std::uint32_t commOffset = 0;
+        std::uint32_t commLength = 0;
     };
 
     bool readCpuTimes(CpuTimes &times) const;
@@ -86,17 +90,33 @@ private:
     int shareOf(std::uint64_t time, std::uint64_t previous, std::uint64_t elapsed) const;
     // The name of process `pid` whose command name is `comm`: `comm`, or the executable's base
     // name when `comm` was cut to the kernel's 15 letters.
-    std::string processName(const char *pid, const std::string &comm) const;
+    std::string processName(const char *pid, std::string_view comm) const;
+    // The previous sample's record of `pid`, or null. Listings come in the same order sample after
+    // sample (ascending in /proc), so the record after the last one found is tried first.
+    const Previous *findPrevious(int pid);
 
     int m_rootFd = -1;
     int m_processors = 1;
     long m_ticksPerSecond = 100;
+    std::uint64_t m_unitsPerTick = 0; // 100-ns units a tick when that is whole, else 0
     std::uint64_t m_pageBytes = 4096;
     std::function<std::uint64_t()> m_tickMs;
 
     std::uint64_t m_lastTick = 0;
-    std::unordered_map<int, Previous> m_previous; // by process identifier; "Idle" is -1
+    bool m_idleKnown = false;     // whether m_idleTime holds the previous sample's idle time
+    std::uint64_t m_idleTime = 0; // idle + I/O-wait time of the previous sample, 100-ns units
+    std::vector<Previous> m_previous; // the previous sample's processes, by identifier
+    std::string m_previousComms;      // their command names, one after another
+    std::size_t m_cursor = 0;         // where findPrevious looks first
     std::vector<ProcessEntry> m_processes;
+
+    // Storage a sample is built in and then swapped with the above, kept from sample to sample so
+    // that a steady process table costs no allocations.
+    std::vector<Previous> m_next;
+    std::string m_nextComms;
+    std::vector<ProcessEntry> m_nextProcesses;
+    std::vector<std::uint64_t> m_listing; // directory entries as the kernel hands them out
+
     int m_idleShare = 0;
     int m_kernelShare = 0;
     std::uint64_t m_kernelTotal = 0;
