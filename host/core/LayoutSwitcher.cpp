@@ -66,6 +66,11 @@ void LayoutSwitcher::onHotkey(bool passOn, std::uint32_t lParam)
         m_desktop.broadcast(messageNumber(PrivateMessage::Hotkey), 0, lParam);
 }
 
+void LayoutSwitcher::switchLayout(bool passOn)
+{
+    onHotkey(passOn, hotkeyParameter());
+}
+
 void LayoutSwitcher::unregisterHotkey()
 {
     m_desktop.unregisterHotkey(kHotkeyId);
@@ -239,6 +244,18 @@ void LayoutSwitcher::onModifierRow(int row, bool force)
     m_core.setCurrentRow(row);
     m_window.rowChanged();
     m_core.sendAllFaces();
+}
+
+bool LayoutSwitcher::chooseRow(int row)
+{
+    // Unlike the modifier keys, a choice made in a menu is not typing in the key preview: only
+    // an open options dialog (which edits a key of the row shown) holds it off.
+    if (row < 0 || row >= ModifierRow::kCount || !m_core.activeLayout || m_window.optionsBusy() > 0)
+        return false;
+    m_core.setCurrentRow(row);
+    m_window.rowChanged();
+    m_core.sendAllFaces();
+    return m_core.currentRow == row;
 }
 
 void LayoutSwitcher::onKeyPressed(int deviceKey)

@@ -47,6 +47,10 @@ public:
     void onHotkey(bool passOn, std::uint32_t lParam);
     void unregisterHotkey();
     std::uint32_t hotkeyParameter() const;
+    // What the switch hotkey does, without the key (`pixkeyctl switch-layout`, for desktops that
+    // let no program take a key): the next manual layout here and, with `passOn`, in every other
+    // configurator, told exactly as a press of the hotkey tells them.
+    void switchLayout(bool passOn);
 
     // --- automatic switching -----------------------------------------------------------------
     void onForegroundChanged(unsigned long window, bool active);
@@ -75,6 +79,11 @@ public:
 
     // --- rows, keys, connection -----------------------------------------------------------------
     void onModifierRow(int row, bool force);
+    // A row the user chose by hand (tray menu, `pixkeyctl row`) where no modifier keys can be
+    // watched: shown even when empty, until the layout changes or held modifiers change. False
+    // when it was not taken: no layout is active, an options dialog is open, or the layout shown
+    // has only its default row ("Idle").
+    bool chooseRow(int row);
     void onKeyPressed(int deviceKey);
     void onConnectionChanged(bool connected);
     // A configurator for another keypad started: use this keypad's own profile if none yet.

@@ -14,4 +14,16 @@ QString ModifierRow::displayName(int row)
     return row >= 0 && row < kCount ? QString::fromLatin1(names[row]) : QString();
 }
 
+int ModifierRow::fromName(const QString &name)
+{
+    const QString wanted = name.trimmed();
+    if (wanted.isEmpty())
+        return -1;
+    for (int row = 0; row < kCount; ++row)
+        if (wanted.compare(displayName(row), Qt::CaseInsensitive) == 0 ||
+            wanted.compare(storageName(row), Qt::CaseInsensitive) == 0)
+            return row;
+    return -1;
+}
+
 } // namespace pixkey

@@ -16,6 +16,9 @@ public:
     static QString storageName(int row);
     // "Default", "Ctrl", "Shift", "Alt", "Alt+Shift", "Ctrl+Shift"; empty outside 0..5.
     static QString displayName(int row);
+    // The row a name stands for, in any case: the display names above ("Alt+Shift") and the
+    // storage names ("AltShift", "_Default"); -1 for anything else.
+    static int fromName(const QString &name);
 };
 
 } // namespace pixkey

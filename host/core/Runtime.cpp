@@ -121,6 +121,31 @@ Runtime::~Runtime()
     QCoreApplication::removePostedEvents(this);
 }
 
+CapabilityReports Runtime::desktopCapabilities() const
+{
+    CapabilityReports reports = m_options.capabilities ? m_options.capabilities()
+                                : m_hook                  ? m_hook->capabilities()
+                                                          : CapabilityReports();
+    if (m_options.moreCapabilities)
+        for (CapabilityReport &report : m_options.moreCapabilities())
+            reports.push_back(std::move(report));
+    return reports;
+}
+
+bool Runtime::capabilityUnavailable(DesktopCapability capability) const
+{
+    for (const CapabilityReport &report : desktopCapabilities())
+        if (report.capability == capability)
+            return report.state == CapabilityState::Unavailable;
+    return false;
+}
+
+DesktopItems Runtime::desktopReport() const
+{
+    return DesktopReport::items(desktopCapabilities(), m_window ? m_window->trayState() : TrayState::Unknown,
+                                qEnvironmentVariable("XDG_CURRENT_DESKTOP"));
+}
+
 void Runtime::post(MainThreadEvent *event)
 {
     QCoreApplication::postEvent(this, event);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DesktopReport.h"
 #include "DeviceListener.h"
 #include "FaceSink.h"
 #include "PluginCatalogue.h"
@@ -59,6 +60,10 @@ public:
         // DBUS_SESSION_BUS_ADDRESS.
         bool exportOnBus = false;
         QString busAddress;
+        // What the desktop offers; empty: the hook's report. `moreCapabilities` adds reports of
+        // other parts (the key sending of the Utility library) after it.
+        std::function<CapabilityReports()> capabilities;
+        std::function<CapabilityReports()> moreCapabilities;
     };
 
     // The command line: "minimized" (any case, with or without a leading dash) and ".pkx" files.
@@ -92,6 +97,13 @@ public:
     SettingsStore &store() const { return *m_store; }
     // The bus interface; null when not exported.
     HostBus *bus() const { return m_bus.get(); }
+    // What works on this desktop (the hook's and the other parts' reports). Asks the hook thread,
+    // which answers at once unless it is stuck (then empty after the hook's request time-out).
+    CapabilityReports desktopCapabilities() const;
+    // Whether a capability is reported Unavailable (false when it is not reported at all).
+    bool capabilityUnavailable(DesktopCapability capability) const;
+    // The "Desktop" report: the capabilities and the notification area.
+    DesktopItems desktopReport() const;
     // Posts a private message to this runtime from any thread.
     void post(MainThreadEvent *event);
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "DesktopReport.h"
+
 #include <QString>
 
 namespace pixkey {
@@ -37,6 +39,8 @@ public:
     virtual void resizeTo(int width, int height) = 0;
     virtual void showWindow() = 0;
     virtual void closeAll() = 0;
+    // Whether the program's icon found a notification area (for the "Desktop" report).
+    virtual TrayState trayState() const { return TrayState::Unknown; }
 };
 
 } // namespace pixkey

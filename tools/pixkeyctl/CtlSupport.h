@@ -26,7 +26,7 @@ enum CtlExit : int {
     ExitOk = 0,
     ExitFailed = 1,   // the link was lost, a picture could not be read, the keypad did not take it
     ExitNoKeypad = 2, // no keypad found, or the port cannot be used (missing, not a tty, busy, denied)
-    ExitNoHost = 3,   // the host program does not run for the keypad (status, press, watch, screenshot)
+    ExitNoHost = 3,   // the host program does not run for the keypad (the commands that need it)
     ExitUsage = 64,   // bad arguments
 };
 

@@ -1,12 +1,15 @@
-// pixkeyctl status, press, watch, screenshot: the running host program for the keypad, over the
-// session bus. Without a running program they say so and end with code 3.
+// pixkeyctl status, press, watch, screenshot, switch-layout, row, desktop: the running host program
+// for the keypad, over the session bus. Without a running program they say so and end with code 3.
 
 #include "CtlCommand.h"
+#include "DesktopReport.h"
 #include "HostBusName.h"
 #include "HostClient.h"
 #include "ModifierRow.h"
 
+#include <QDBusArgument>
 #include <QDBusMessage>
+#include <QDBusMetaType>
 #include <QDBusServiceWatcher>
 #include <QEventLoop>
 #include <QSaveFile>
@@ -22,6 +25,7 @@ namespace {
 
 const char kPressUsage[] = "press KEY";
 const char kScreenshotUsage[] = "screenshot FILE.png";
+const char kRowUsage[] = "row NAME";
 
 std::unique_ptr<HostClient> requireHost(const CtlOptions &options, int &code)
 {
@@ -174,6 +178,60 @@ int runScreenshot(const std::vector<std::string> &args, const CtlOptions &option
     return ExitOk;
 }
 
+// --- pixkeyctl switch-layout, row, desktop ----------------------------------------------------------
+
+int runSwitchLayout(const std::vector<std::string> &args, const CtlOptions &options)
+{
+    if (!args.empty())
+        return usageError("switch-layout takes no arguments", "switch-layout");
+    int code = ExitOk;
+    auto host = requireHost(options, code);
+    if (!host)
+        return code;
+    return host->call(QStringLiteral("SwitchLayout"));
+}
+
+int runRow(const std::vector<std::string> &args, const CtlOptions &options)
+{
+    const int row = args.size() == 1 ? ModifierRow::fromName(QString::fromStdString(args[0])) : -1;
+    if (row < 0) {
+        QStringList names;
+        for (int r = 0; r < ModifierRow::kCount; ++r)
+            names << ModifierRow::displayName(r);
+        const std::string known = names.join(QStringLiteral(", ")).toStdString();
+        return usageError(args.size() == 1 ? "no row named '" + args[0] + "' (rows: " + known + ")"
+                                           : "row needs a row name: " + known,
+                          kRowUsage);
+    }
+    int code = ExitOk;
+    auto host = requireHost(options, code);
+    if (!host)
+        return code;
+    return host->call(QStringLiteral("SelectRow"), {row});
+}
+
+int runDesktop(const std::vector<std::string> &args, const CtlOptions &options)
+{
+    if (!args.empty())
+        return usageError("desktop takes no arguments", "desktop");
+    int code = ExitOk;
+    auto host = requireHost(options, code);
+    if (!host)
+        return code;
+    DesktopReport::registerDesktopItemType();
+    QDBusMessage reply;
+    if (const int r = host->call(QStringLiteral("DesktopCapabilities"), {}, &reply); r != ExitOk)
+        return r;
+    const QVariant value = reply.arguments().value(0);
+    if (reply.signature() != QStringLiteral("a(ssss)") || !value.canConvert<QDBusArgument>())
+        return fail(ExitFailed, "the running program answered with something else than a list of capabilities");
+    const DesktopItems items = qdbus_cast<DesktopItems>(value.value<QDBusArgument>());
+    if (items.isEmpty())
+        return fail(ExitFailed, "the running program could not tell what this desktop offers");
+    std::fputs(DesktopReport::text(items).toUtf8().constData(), stdout);
+    return ExitOk;
+}
+
 const CtlCommandRegistrar statusRegistrar({"status", "status",
                                            "show the running program's keypad: connected, port, layout, row", runStatus});
 const CtlCommandRegistrar pressRegistrar({"press", kPressUsage, "press a key in the running program, as the keypad would",
@@ -185,6 +243,19 @@ const CtlCommandRegistrar watchRegistrar({"watch", "watch",
 const CtlCommandRegistrar screenshotRegistrar({"screenshot", kScreenshotUsage,
                                                "save the three keys as the running program shows them (288x96 PNG)",
                                                runScreenshot});
+const CtlCommandRegistrar switchRegistrar({"switch-layout", "switch-layout",
+                                           "select the next manual layout in the running program, as the switch hotkey "
+                                           "does (bind it to a key where the desktop lets no program take one)",
+                                           runSwitchLayout});
+const CtlCommandRegistrar rowRegistrar({"row", kRowUsage,
+                                        "show a modifier row in the running program until the layout or the held "
+                                        "modifiers change: Default, Ctrl, Shift, Alt, Alt+Shift, Ctrl+Shift (any case)",
+                                        runRow});
+const CtlCommandRegistrar desktopRegistrar({"desktop", "desktop",
+                                            "list what works on this desktop (active window, switch hotkey, modifier "
+                                            "rows, idle time, sending keys, notification area) and what to do where "
+                                            "something does not",
+                                            runDesktop});
 
 } // namespace
 } // namespace pixkey::ctl

@@ -37,7 +37,7 @@ void printHelp()
                 "While the program (PixkeyMiniConfigurator) runs for the keypad, pixkeyctl asks it over the\n"
                 "session bus: activate switches its layout, the layout commands make it reload.\n\n"
                 "exit codes: 0 done, 1 link lost, unreadable picture or refused by the program, 2 no usable keypad,\n"
-                "3 the program does not run (status, press, watch, screenshot), 64 bad arguments\n");
+                "3 the program does not run (status, press, watch, screenshot, switch-layout, row, desktop), 64 bad arguments\n");
 }
 
 } // namespace

@@ -26,6 +26,7 @@ namespace pixkey {
 namespace {
 const QString kNoSuchLayout = QStringLiteral("NoSuchLayout");
 const QString kInvalidKey = QStringLiteral("InvalidKey");
+const QString kInvalidRow = QStringLiteral("InvalidRow");
 const QString kRefused = QStringLiteral("Refused");
 const QString kFailed = QStringLiteral("Failed");
 constexpr int kFace = 96;
@@ -40,6 +41,7 @@ QString nextConnectionName()
 HostBus::HostBus(Runtime &runtime)
     : m_runtime(runtime), m_connectionName(nextConnectionName()), m_connection(m_connectionName)
 {
+    DesktopReport::registerDesktopItemType();
 }
 
 HostBus::~HostBus()
@@ -287,6 +289,45 @@ void HostBus::Screenshot(QByteArray &png)
     buffer.open(QIODevice::WriteOnly);
     if (!strip.save(&buffer, "PNG"))
         reply(kFailed, QStringLiteral("the picture could not be encoded"));
+}
+
+void HostBus::SwitchLayout()
+{
+    AppCore &core = m_runtime.core();
+    if (core.idleActive || core.illuminationOff) {
+        reply(kRefused, QStringLiteral("the keypad is idle: the layout cannot change until input returns"));
+        return;
+    }
+    m_runtime.switcher().switchLayout(true);
+    sync();
+}
+
+void HostBus::SelectRow(int row)
+{
+    if (row < 0 || row >= ModifierRow::kCount) {
+        reply(kInvalidRow, QStringLiteral("row %1 does not exist: rows are 0 to %2").arg(row).arg(ModifierRow::kCount - 1));
+        return;
+    }
+    AppCore &core = m_runtime.core();
+    if (!core.activeLayout) {
+        reply(kRefused, QStringLiteral("no layout is active"));
+        return;
+    }
+    if (core.idleActive || core.illuminationOff) {
+        reply(kRefused, QStringLiteral("the keypad is idle: the row cannot change until input returns"));
+        return;
+    }
+    if (!m_runtime.switcher().chooseRow(row)) {
+        reply(kRefused, m_runtime.window().optionsBusy() > 0
+                            ? QStringLiteral("a key's options are open in the configurator: close them first")
+                            : QStringLiteral("the layout \"%1\" shows only its default row").arg(core.activeLayout->name()));
+    }
+    sync();
+}
+
+void HostBus::DesktopCapabilities(QList<DesktopItem> &items)
+{
+    items = m_runtime.desktopReport();
 }
 
 } // namespace pixkey

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "DesktopReport.h"
+
 #include <QByteArray>
 #include <QDBusConnection>
 #include <QDBusContext>
@@ -65,6 +67,9 @@ public Q_SLOTS: // the bus methods
     void Reload();
     void ShowConfigurator();
     void Screenshot(QByteArray &png);
+    void SwitchLayout();
+    void SelectRow(int row);
+    void DesktopCapabilities(QList<pixkey::DesktopItem> &items);
 
 Q_SIGNALS:
     void KeyPressed(int key);
