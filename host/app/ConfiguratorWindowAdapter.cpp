@@ -5,9 +5,11 @@
 #include "ConfiguratorWindow.h"
 #include "DeviceLink.h"
 #include "KeyPreview.h"
+#include "LayoutSwitcher.h"
 #include "MainThreadEvent.h"
 #include "Runtime.h"
 #include "SettingsDialog.h"
+#include "TrayIcon.h"
 
 #include <QApplication>
 #include <QScreen>
@@ -30,6 +32,10 @@ ConfiguratorWindowAdapter::ConfiguratorWindowAdapter(AppCore &core, Runtime &run
     // The row selector forces its row, through the same path as the modifier keys.
     m_window->setRowHandler(
         [target](int row) { target->post(new MainThreadEvent(PrivateMessage::ModifierRow, row, 1)); });
+    // Where the desktop reports no held modifiers, the tray menu offers the rows to latch by hand.
+    m_window->tray().setRowsUnavailable([target] { return target->capabilityUnavailable(DesktopCapability::ModifierRows); });
+    m_window->tray().setRowHandler([target](int row) { target->switcher().chooseRow(row); });
+    m_window->settingsDialog().setDesktopReport([target] { return target->desktopReport(); });
     // The link retries on its own thread and keeps why its last attempt failed; the tray's tip
     // tells the user, for example which two ways lead to a port the user may not open. Looked at
     // only while the keypad is not connected: a connected link has no problem to show, and the
@@ -90,6 +96,8 @@ void ConfiguratorWindowAdapter::resizeTo(int width, int height)
 }
 
 void ConfiguratorWindowAdapter::showWindow() { m_window->showConfigurator(); }
+
+TrayState ConfiguratorWindowAdapter::trayState() const { return m_window->tray().state(); }
 
 void ConfiguratorWindowAdapter::closeAll()
 {

@@ -39,6 +39,7 @@ public:
     void resizeTo(int width, int height) override;
     void showWindow() override;
     void closeAll() override;
+    TrayState trayState() const override;
 
 private:
     static constexpr int kProblemPollMs = 1000;

@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
+#include <QTabWidget>
 #include <QVBoxLayout>
 
 namespace pixkey {
@@ -84,10 +85,23 @@ SettingsDialog::SettingsDialog(AppCore &core, QWidget *parent) : QDialog(parent)
     m_ok = buttons->addButton(QDialogButtonBox::Ok);
     buttons->addButton(QDialogButtonBox::Cancel);
 
+    m_pages = new QTabWidget(this);
+    auto *general = new QWidget(m_pages);
+    auto *generalLayout = new QVBoxLayout(general);
+    generalLayout->addWidget(keypadBox);
+    generalLayout->addWidget(switchBox);
+    generalLayout->addWidget(m_autostartBox);
+    generalLayout->addStretch(1);
+    m_pages->addTab(general, tr("General"));
+    m_desktopPage = makeDesktopPage();
+    m_pages->addTab(m_desktopPage, tr("Desktop"));
+    connect(m_pages, &QTabWidget::currentChanged, this, [this](int index) {
+        if (m_pages->widget(index) == m_desktopPage)
+            refreshDesktopPage();
+    });
+
     auto *layout = new QVBoxLayout(this);
-    layout->addWidget(keypadBox);
-    layout->addWidget(switchBox);
-    layout->addWidget(m_autostartBox);
+    layout->addWidget(m_pages);
     layout->addWidget(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
@@ -169,6 +183,93 @@ QWidget *SettingsDialog::makeTimeSlider(QSlider *&slider, QLineEdit *&text)
         t->hide();
     });
     return box;
+}
+
+QWidget *SettingsDialog::makeDesktopPage()
+{
+    auto *page = new QWidget(this);
+    auto *layout = new QVBoxLayout(page);
+    m_desktopSession = new QLabel(page);
+    m_desktopSession->setWordWrap(true);
+    layout->addWidget(m_desktopSession);
+    auto *list = new QWidget(page);
+    m_desktopGrid = new QGridLayout(list);
+    m_desktopGrid->setContentsMargins(0, 6, 0, 0);
+    m_desktopGrid->setHorizontalSpacing(12);
+    m_desktopGrid->setVerticalSpacing(2);
+    m_desktopGrid->setColumnStretch(2, 1);
+    layout->addWidget(list);
+    layout->addStretch(1);
+    auto *again = new QPushButton(tr("Check again"), page);
+    again->setObjectName(QStringLiteral("desktop-check-again"));
+    connect(again, &QPushButton::clicked, this, &SettingsDialog::refreshDesktopPage);
+    auto *row = new QHBoxLayout;
+    row->addStretch(1);
+    row->addWidget(again);
+    layout->addLayout(row);
+    return page;
+}
+
+void SettingsDialog::refreshDesktopPage()
+{
+    const DesktopItems items = m_desktopSource ? m_desktopSource() : DesktopItems();
+    m_desktopLines.clear();
+    for (const DesktopItem &item : items)
+        m_desktopLines << DesktopReport::line(item);
+
+    QStringList session;
+    for (const char *variable : {"XDG_CURRENT_DESKTOP", "XDG_SESSION_TYPE"})
+        if (const QString value = qEnvironmentVariable(variable); !value.isEmpty())
+            session << value;
+    QString about = tr("What the program can do on this desktop");
+    if (!session.isEmpty())
+        about += QStringLiteral(" (%1)").arg(session.join(QStringLiteral(", ")));
+    m_desktopSession->setText(items.isEmpty() ? tr("The desktop could not be asked what it offers.") : about + QLatin1Char(':'));
+
+    while (QLayoutItem *old = m_desktopGrid->takeAt(0)) {
+        delete old->widget();
+        delete old;
+    }
+    // Texts wrap at the width of the General page, so the dialog keeps its size.
+    const int textWidth = 420;
+    QWidget *parent = m_desktopGrid->parentWidget();
+    int gridRow = 0;
+    for (int i = 0; i < m_desktopLines.size(); ++i) {
+        const DesktopLine &line = m_desktopLines.at(i);
+        auto *name = new QLabel(QStringLiteral("<b>%1</b>").arg(line.name.toHtmlEscaped()), parent);
+        name->setObjectName(QStringLiteral("desktop-name-%1").arg(i));
+        QString colour = QStringLiteral("#1a7f37");
+        if (line.value == CapabilityState::NeedsStep)
+            colour = QStringLiteral("#9a6700");
+        else if (line.value == CapabilityState::Unavailable)
+            colour = QStringLiteral("#b42318");
+        auto *state = new QLabel(QStringLiteral("<span style=\"color:%1\">%2</span>").arg(colour, line.state.toHtmlEscaped()), parent);
+        state->setObjectName(QStringLiteral("desktop-state-%1").arg(i));
+        auto *how = new QLabel(line.how, parent);
+        how->setObjectName(QStringLiteral("desktop-how-%1").arg(i));
+        how->setWordWrap(true);
+        how->setFixedWidth(textWidth);
+        how->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        m_desktopGrid->addWidget(name, gridRow, 0, Qt::AlignLeft | Qt::AlignTop);
+        m_desktopGrid->addWidget(state, gridRow, 1, Qt::AlignLeft | Qt::AlignTop);
+        m_desktopGrid->addWidget(how, gridRow, 2, Qt::AlignLeft | Qt::AlignTop);
+        ++gridRow;
+        if (!line.step.isEmpty()) {
+            auto *step = new QLabel(line.step, parent);
+            step->setObjectName(QStringLiteral("desktop-step-%1").arg(i));
+            step->setWordWrap(true);
+            step->setFixedWidth(textWidth);
+            // The commands in it are meant to be copied into the desktop's settings.
+            step->setTextInteractionFlags(Qt::TextSelectableByMouse);
+            QFont italic = step->font();
+            italic.setItalic(true);
+            step->setFont(italic);
+            m_desktopGrid->addWidget(step, gridRow, 2, Qt::AlignLeft | Qt::AlignTop);
+            ++gridRow;
+        }
+        m_desktopGrid->setRowMinimumHeight(gridRow, 6);
+        ++gridRow;
+    }
 }
 
 void SettingsDialog::setOrientation(int orientation)
@@ -274,6 +375,8 @@ void SettingsDialog::showSettings()
     m_snapshot = m_core.settings.values();
     applyToControls(m_snapshot);
     m_autostartBox->setChecked(m_autostart.isEnabled());
+    if (m_pages->currentWidget() == m_desktopPage)
+        refreshDesktopPage();
     show();
     raise();
     activateWindow();

@@ -4,12 +4,15 @@
 // for gamma and white balance. Every change acts on the record and the keypad at once; OK writes
 // all values and asks for the hotkey to be registered again; Cancel puts back everything as it was
 // when the dialog was shown, the keypad too. "Start with the desktop" shows whether the user's
-// autostart entry is on; OK writes or removes the entry, Cancel leaves it as it was.
+// autostart entry is on; OK writes or removes the entry, Cancel leaves it as it was. The
+// "Desktop" page lists what works on this desktop (DesktopReport), read again whenever the dialog
+// or the page is shown and on "Check again".
 //
 // Works on the `AppCore` given, which must outlive it. [main-thread] like every widget.
 #pragma once
 
 #include "Autostart.h"
+#include "DesktopReport.h"
 #include "Settings.h"
 
 #include <QDialog>
@@ -19,6 +22,9 @@
 #include <functional>
 
 class QCheckBox;
+class QGridLayout;
+class QLabel;
+class QTabWidget;
 class QLineEdit;
 class QPushButton;
 class QSlider;
@@ -59,6 +65,14 @@ public:
     QLineEdit &illuminationText() const { return *m_illuminationText; }
     QPushButton &oledButton() const { return *m_oledButton; }
     QCheckBox &autostartBox() const { return *m_autostartBox; }
+    QTabWidget &pages() const { return *m_pages; }
+    QWidget &desktopPage() const { return *m_desktopPage; }
+    // Where the "Desktop" page reads its report (default: nothing known).
+    void setDesktopReport(std::function<DesktopItems()> source) { m_desktopSource = std::move(source); }
+    // Reads the report again and rebuilds the page.
+    void refreshDesktopPage();
+    // The page's lines as shown (tests and screenshots).
+    const QList<DesktopLine> &desktopLines() const { return m_desktopLines; }
     // Replaces the autostart entry the check box stands for (tests); default: the user's.
     void setAutostart(Autostart autostart) { m_autostart = std::move(autostart); }
 
@@ -80,6 +94,7 @@ private:
     void setIdle(int position);
     void setIllumination(int position);
     void loadHotkey(int modifiers, int key);
+    QWidget *makeDesktopPage();
 
     AppCore &m_core;
     Record m_snapshot{};
@@ -96,6 +111,12 @@ private:
     Autostart m_autostart;
     QPushButton *m_ok = nullptr;
     std::function<void()> m_runOled;
+    QTabWidget *m_pages = nullptr;
+    QWidget *m_desktopPage = nullptr;
+    QGridLayout *m_desktopGrid = nullptr;
+    QLabel *m_desktopSession = nullptr;
+    std::function<DesktopItems()> m_desktopSource;
+    QList<DesktopLine> m_desktopLines;
 };
 
 } // namespace pixkey

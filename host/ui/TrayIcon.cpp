@@ -2,6 +2,7 @@
 
 #include "AppCore.h"
 #include "LayoutKind.h"
+#include "ModifierRow.h"
 #include "UiPictures.h"
 
 #include <QActionGroup>
@@ -58,6 +59,13 @@ void TrayIcon::setConnected(bool connected)
 bool TrayIcon::isShown() const
 {
     return m_icon && m_icon->isVisible();
+}
+
+TrayState TrayIcon::state() const
+{
+    if (isShown())
+        return TrayState::Shown;
+    return m_gaveUp && m_core.settings.value(Settings::TrayIcon) == 1 ? TrayState::Missing : TrayState::Unknown;
 }
 
 void TrayIcon::update()
@@ -139,6 +147,25 @@ void TrayIcon::fillMenu(QMenu &menu)
     }
     if (added > 0)
         menu.addSeparator();
+    if (m_core.activeLayout && m_rowsUnavailable && m_rowsUnavailable()) {
+        QMenu *rows = menu.addMenu(tr("Row"));
+        auto *rowGroup = new QActionGroup(rows);
+        rowGroup->setExclusive(true);
+        for (int row = 0; row < ModifierRow::kCount; ++row) {
+            QAction *action = rows->addAction(ModifierRow::displayName(row));
+            action->setCheckable(true);
+            action->setChecked(row == m_core.currentRow);
+            action->setActionGroup(rowGroup);
+            connect(action, &QAction::triggered, this, [this, row] {
+                if (m_rowHandler) {
+                    m_rowHandler(row);
+                } else {
+                    m_core.setCurrentRow(row);
+                    m_core.sendAllFaces();
+                }
+            });
+        }
+    }
     QAction *autoSwitch = menu.addAction(tr("Auto switch"));
     autoSwitch->setCheckable(true);
     autoSwitch->setChecked(m_core.settings.value(Settings::AutoSwitch) == 1);
