@@ -51,6 +51,11 @@ TEST(Completion, CommandsComeFromPixkeyctlItselfAndTheirArgumentsFollow)
     EXPECT_EQ(complete({ctl, QStringLiteral("--orientation"), QString()}),
               (QStringList{QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3")}));
     EXPECT_EQ(complete({ctl, QStringLiteral("--ho")}), QStringList{QStringLiteral("--hold")});
+    // The rows by the names the host uses; switch-layout and desktop are listed by --help.
+    EXPECT_EQ(complete({ctl, QStringLiteral("row"), QStringLiteral("Al")}),
+              (QStringList{QStringLiteral("Alt"), QStringLiteral("Alt+Shift")}));
+    EXPECT_EQ(complete({ctl, QStringLiteral("sw")}), QStringList{QStringLiteral("switch-layout")});
+    EXPECT_EQ(complete({ctl, QStringLiteral("des")}), QStringList{QStringLiteral("desktop")});
 }
 
 } // namespace
