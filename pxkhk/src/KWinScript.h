@@ -45,6 +45,7 @@ public:
 
     // For tests and messages.
     const std::string &pluginName() const { return m_plugin; }
+    const std::string &serviceName() const { return m_service; } // the name the script calls
     const std::string &scriptPath() const { return m_scriptPath; }
     const std::string &failure() const { return m_failure; }
     bool running() const { return m_state == State::Running; }

@@ -48,6 +48,22 @@ std::string findSocket(const std::string &folder, const std::string &prefix, con
     return {};
 }
 
+// Whether `path` on `destination` answers a call of Introspect on the bus at `address` with an
+// interface named `interface` (an object exported after the bus name was taken).
+bool offers(const std::string &address, const std::string &destination, const std::string &path,
+            const std::string &interface)
+{
+    ServiceProcess ask(ServiceProcess::Options{
+        "dbus-send",
+        {"--bus=" + address, "--print-reply", "--reply-timeout=2000", "--dest=" + destination, path,
+         "org.freedesktop.DBus.Introspectable.Introspect"},
+        {}, {}, {}, "dbus-send", -1, false, std::chrono::milliseconds(1000)});
+    if (!ask.start())
+        return false;
+    ask.waitForExit(std::chrono::seconds(5));
+    return ask.output().find("\"" + interface + "\"") != std::string::npos;
+}
+
 const char *kindName(HeadlessCompositor::Kind kind)
 {
     switch (kind) {
@@ -70,7 +86,8 @@ HeadlessCompositor::HeadlessCompositor(Options options) : m_options(std::move(op
         m_skipReason = std::string(program) + " is not installed (scripts/install-deps.sh installs it)";
         return;
     }
-    if (::geteuid() == 0 && ServiceProcess::find("setpriv").empty()) {
+    const bool unprivileged = ::geteuid() == 0 && m_options.kind == Kind::Sway;
+    if (unprivileged && ServiceProcess::find("setpriv").empty()) {
         m_skipReason = "the tests run as root and setpriv (util-linux) is missing to start the compositor unprivileged";
         return;
     }
@@ -81,7 +98,7 @@ HeadlessCompositor::HeadlessCompositor(Options options) : m_options(std::move(op
     }
     m_folder = folder;
     ::chmod(folder, 0700);
-    if (::geteuid() == 0 && ::chown(folder, kUnprivilegedId, kUnprivilegedId) != 0) {
+    if (unprivileged && ::chown(folder, kUnprivilegedId, kUnprivilegedId) != 0) {
         m_skipReason = std::string("cannot hand the runtime folder to the unprivileged user: ") + std::strerror(errno);
         return;
     }
@@ -91,7 +108,7 @@ HeadlessCompositor::HeadlessCompositor(Options options) : m_options(std::move(op
         break;
     case Kind::KWin:
     case Kind::Mutter:
-        m_skipReason = std::string("the fixture cannot start ") + program + " yet";
+        startDesktopCompositor();
         break;
     }
 }
@@ -168,6 +185,69 @@ bool HeadlessCompositor::startSway()
     }
     m_waylandDisplay = findSocket(m_folder, "wayland-");
     m_swaySocket = m_folder + "/" + findSocket(m_folder, "sway-ipc.", ".sock");
+    return true;
+}
+
+bool HeadlessCompositor::startDesktopCompositor()
+{
+    const bool kwin = m_options.kind == Kind::KWin;
+    const std::string program = kindName(m_options.kind);
+    if (m_options.busAddress.empty()) {
+        m_skipReason = program + " needs a session bus (Options::busAddress, a SessionBus)";
+        return false;
+    }
+    const std::string socket = "wayland-pixkey";
+    ServiceProcess::Options compositor;
+    compositor.name = program;
+    if (kwin) {
+        // kwin_wayland carries a file capability (cap_sys_resource) that a container's bounding set
+        // may lack, and then it cannot be started at all; a copy without it runs the same.
+        const std::string copy = m_folder + "/kwin_wayland";
+        std::error_code error;
+        std::filesystem::copy_file(ServiceProcess::find(program), copy, error);
+        if (error) {
+            m_skipReason = "cannot copy kwin_wayland into " + m_folder + ": " + error.message();
+            return false;
+        }
+        ::chmod(copy.c_str(), 0755);
+        compositor.program = copy;
+        compositor.arguments = {"--virtual", "--no-lockscreen", "--width", "1024", "--height", "768", "--socket", socket};
+        compositor.environment = {"KWIN_COMPOSE=Q"}; // QPainter: no OpenGL on the test machine
+    } else {
+        compositor.program = program;
+        compositor.arguments = {"--headless", "--virtual-monitor", "1024x768", "--no-x11", "--wayland",
+                                "--wayland-display", socket};
+        compositor.environment = {"GSETTINGS_BACKEND=memory"};
+    }
+    for (const char *sub : {"/config", "/cache", "/data"})
+        std::filesystem::create_directories(m_folder + sub);
+    compositor.environment.insert(compositor.environment.end(),
+        {"XDG_RUNTIME_DIR=" + m_folder, "HOME=" + m_folder, "XDG_CONFIG_HOME=" + m_folder + "/config",
+         "XDG_CACHE_HOME=" + m_folder + "/cache", "XDG_DATA_HOME=" + m_folder + "/data",
+         "DBUS_SESSION_BUS_ADDRESS=" + m_options.busAddress});
+    compositor.unset = {"DISPLAY", "WAYLAND_DISPLAY", "WAYLAND_SOCKET", "SWAYSOCK", "I3SOCK",
+                        "HYPRLAND_INSTANCE_SIGNATURE", "XDG_CURRENT_DESKTOP", "XDG_SESSION_TYPE",
+                        "QT_QPA_PLATFORM"};
+    m_process = std::make_unique<ServiceProcess>(std::move(compositor));
+
+    // Ready when clients can connect and its D-Bus interfaces are there (KWin's scripting, GNOME's
+    // idle monitor), which both export during start-up.
+    const std::string folder = m_folder;
+    const std::string bus = m_options.busAddress;
+    const std::string destination = kwin ? "org.kde.KWin" : "org.gnome.Mutter.IdleMonitor";
+    const std::string path = kwin ? "/Scripting" : "/org/gnome/Mutter/IdleMonitor/Core";
+    const std::string interface = kwin ? "org.kde.kwin.Scripting" : "org.gnome.Mutter.IdleMonitor";
+    auto started = m_process->start(
+        Probe::when([folder, socket, bus, destination, path, interface] {
+            return !findSocket(folder, socket).empty() && offers(bus, destination, path, interface);
+        }, program + "'s Wayland socket in " + folder + " and " + destination + " " + path + " on the session bus"),
+        m_options.deadline);
+    if (!started) {
+        m_skipReason = program + " did not come up: " + started.message();
+        m_process.reset();
+        return false;
+    }
+    m_waylandDisplay = socket;
     return true;
 }
 

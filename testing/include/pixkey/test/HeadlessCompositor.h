@@ -3,10 +3,14 @@
 //
 // Starts: the compositor of Options::kind on the headless wlroots (or its own virtual) back end,
 // with a fresh runtime folder (mode 0700) as XDG_RUNTIME_DIR, the given session bus (or none),
-// and no DISPLAY or WAYLAND_DISPLAY of the test's. When the test runs as root the compositor runs
-// as the unprivileged user 65534 (setpriv), which owns the runtime folder; the test (root) still
-// reaches its sockets. sway gets a configuration file of the fixture's own (no bar, no XWayland,
-// one 800x600 output) plus Options::swayConfig lines.
+// and no DISPLAY or WAYLAND_DISPLAY of the test's. When the test runs as root sway (which refuses
+// root) runs as the unprivileged user 65534 (setpriv), which owns the runtime folder; the test
+// (root) still reaches its sockets. sway gets a configuration file of the fixture's own (no bar,
+// no XWayland, one 800x600 output) plus Options::swayConfig lines.
+// KWin (kwin_wayland --virtual --no-lockscreen, 1024x768, QPainter compositing) and mutter
+// (--headless --virtual-monitor 1024x768 --no-x11) run as the test's own user, as a desktop and
+// the program share a user in a session (KWin reads the script files the program writes); they
+// need Options::busAddress and are ready once org.kde.KWin or org.gnome.Mutter.IdleMonitor is on it.
 // Ready: its Wayland socket accepts connections, and for sway also its IPC socket ($SWAYSOCK).
 // Stops: in the destructor or stop(), by pid (TERM, then KILL), reaped; the folder is removed.
 // When the compositor is missing or does not come up, running() is false and skipReason() says
@@ -72,6 +76,7 @@ public:
 
 private:
     bool startSway();
+    bool startDesktopCompositor(); // KWin or mutter
     bool waitForSockets(bool withSwaySocket);
 
     Options m_options;
