@@ -2,7 +2,9 @@
 
 #include "GlobalShortcutsPortal.h"
 
+#include "HyprlandIpc.h"
 #include "SdBus.h"
+#include "SwayIpc.h"
 #include "XDesktop.h"
 
 #include <algorithm>
@@ -280,7 +282,10 @@ std::unique_ptr<DesktopBackend> makeBackend(BackendKind kind, const BackendOptio
     case BackendKind::X11:
         return std::make_unique<XDesktop>(options.displayName, options.xwaylandOnly);
     case BackendKind::SwayIpc:
+        return std::make_unique<SwayIpc>(options.swaySocket);
     case BackendKind::HyprlandIpc:
+        return std::make_unique<HyprlandIpc>(
+            HyprlandIpc::Options{options.hyprlandSignature, options.runtimeFolder, options.hyprlandFolder});
     case BackendKind::WaylandProtocols:
     case BackendKind::KWinScript:
     case BackendKind::GnomeShellExtension:

@@ -1,0 +1,163 @@
+// The desktop hook in a headless sway session started by the test support: the active window
+// through sway's IPC (two test clients with their app ids, focus moved with IPC commands), what
+// the capability report says there, and the Wayland protocols back end alone (foreign toplevels,
+// idle time).
+#include <pixkey/pxkhk/DesktopHook.h>
+#include <pixkey/test/HeadlessCompositor.h>
+#include <pixkey/test/ServiceProcess.h>
+
+#include "RecordingSink.h"
+#include "SwayCommand.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+using namespace pixkey;
+using pixkey::test::HeadlessCompositor;
+using pixkey::test::Probe;
+using pixkey::test::RecordingSink;
+using pixkey::test::ServiceProcess;
+
+namespace {
+
+// One sway for the whole program; the session's variables are set for the hook to find.
+class SwaySession : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        s_sway = std::make_unique<HeadlessCompositor>();
+        if (!s_sway->running())
+            return;
+        s_sway->exportEnvironment();
+        ::setenv("XDG_SESSION_TYPE", "wayland", 1);
+        ::setenv("XDG_CURRENT_DESKTOP", "sway", 1);
+        ::unsetenv("DBUS_SESSION_BUS_ADDRESS"); // never the user's bus; sway needs none
+        ::unsetenv("HYPRLAND_INSTANCE_SIGNATURE");
+    }
+    void TearDown() override { s_sway.reset(); }
+
+    static inline std::unique_ptr<HeadlessCompositor> s_sway;
+};
+
+const auto *const session = ::testing::AddGlobalTestEnvironment(new SwaySession);
+
+class WaylandSway : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!SwaySession::s_sway || !SwaySession::s_sway->running())
+            GTEST_SKIP() << (SwaySession::s_sway ? SwaySession::s_sway->skipReason() : "sway was not started");
+        char pattern[] = "/tmp/pxkhk-sway-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        m_base = pattern;
+    }
+    void TearDown() override
+    {
+        if (!m_base.empty())
+            std::filesystem::remove_all(m_base);
+    }
+
+    HeadlessCompositor &sway() { return *SwaySession::s_sway; }
+    DesktopHook::Options hookOptions() const
+    {
+        DesktopHook::Options options;
+        options.runtimeFolder = m_base + "/pixkey";
+        return options;
+    }
+    std::string command(const std::string &text) { return test::swayCommand(sway().swaySocket(), text); }
+
+    // The window reported active last, 0 when none (or the last report was a window going).
+    static unsigned long lastActive(const RecordingSink::Record &r)
+    {
+        return r.foreground.empty() || r.foreground.back().second == 0 ? 0 : r.foreground.back().first;
+    }
+
+    std::string m_base;
+};
+
+} // namespace
+
+TEST_F(WaylandSway, FocusFollowsIpcFocusEventsWithProcessAndAppId)
+{
+    DesktopHook hook(hookOptions());
+    ASSERT_TRUE(hook.desktopAvailable());
+    RecordingSink sink;
+    hook.Hook(&sink);
+
+    ServiceProcess editor(sway().clientOptions("editor")), viewer(sway().clientOptions("viewer"));
+    ASSERT_TRUE(editor.start(Probe::outputContains("mapped")));
+    ASSERT_TRUE(viewer.start(Probe::outputContains("mapped")));
+
+    // A new window takes the focus in sway; the editor is focused by command.
+    auto r = sink.waitUntil([](const RecordingSink::Record &r) { return lastActive(r) != 0; });
+    ASSERT_NE(lastActive(r), 0u);
+    ASSERT_NE(command("[app_id=\"editor\"] focus").find("\"success\": true"), std::string::npos);
+    unsigned long editorWindow = 0;
+    r = sink.waitUntil([&](const RecordingSink::Record &r) {
+        const unsigned long w = lastActive(r);
+        return w != 0 && hook.applicationIdOfWindow(w) == "editor";
+    });
+    editorWindow = lastActive(r);
+    ASSERT_NE(editorWindow, 0u) << "the editor never became the foreground window";
+    EXPECT_EQ(hook.processIdOfWindow(editorWindow), editor.pid());
+    EXPECT_EQ(hook.executableNameOfWindow(editorWindow), "pixkey_wayland_test_client");
+
+    sink.clear();
+    ASSERT_NE(command("[app_id=\"viewer\"] focus").find("\"success\": true"), std::string::npos);
+    r = sink.waitUntil([](const RecordingSink::Record &r) { return r.foreground.size() >= 2; });
+    ASSERT_GE(r.foreground.size(), 2u);
+    EXPECT_EQ(r.foreground[0], std::make_pair(editorWindow, 0)) << "the editor goes first";
+    const unsigned long viewerWindow = r.foreground[1].first;
+    EXPECT_EQ(r.foreground[1].second, 1);
+    EXPECT_EQ(hook.applicationIdOfWindow(viewerWindow), "viewer");
+    EXPECT_EQ(hook.processIdOfWindow(viewerWindow), viewer.pid());
+
+    // A closed window in front goes, and nothing is said about windows nobody reported.
+    sink.clear();
+    viewer.stop();
+    r = sink.waitUntil([&](const RecordingSink::Record &r) {
+        return std::find(r.foreground.begin(), r.foreground.end(), std::make_pair(viewerWindow, 0)) != r.foreground.end();
+    });
+    EXPECT_NE(std::find(r.foreground.begin(), r.foreground.end(), std::make_pair(viewerWindow, 0)), r.foreground.end());
+    EXPECT_EQ(hook.processIdOfWindow(viewerWindow), 0);
+    EXPECT_EQ(hook.processIdOfWindow(0xDEAD), 0);
+}
+
+TEST_F(WaylandSway, AHookMadeLaterReportsTheWindowAlreadyInFront)
+{
+    ServiceProcess editor(sway().clientOptions("editor"));
+    ASSERT_TRUE(editor.start(Probe::outputContains("mapped")));
+    ASSERT_NE(command("[app_id=\"editor\"] focus").find("\"success\": true"), std::string::npos);
+
+    DesktopHook hook(hookOptions());
+    RecordingSink sink;
+    hook.Hook(&sink);
+    const auto r = sink.waitUntil([](const RecordingSink::Record &r) { return !r.foreground.empty(); });
+    ASSERT_FALSE(r.foreground.empty());
+    EXPECT_EQ(r.foreground.front().second, 1);
+    EXPECT_EQ(hook.processIdOfWindow(r.foreground.front().first), editor.pid());
+}
+
+TEST_F(WaylandSway, TheReportSaysWhatSwayOffersAndWhatToDoInstead)
+{
+    DesktopHook hook(hookOptions());
+    std::map<DesktopCapability, CapabilityReport> reports;
+    for (const CapabilityReport &report : hook.capabilities())
+        reports[report.capability] = report;
+    ASSERT_EQ(reports.size(), 4u);
+    EXPECT_EQ(reports[DesktopCapability::ActiveWindow].state, CapabilityState::Working);
+    EXPECT_NE(reports[DesktopCapability::ActiveWindow].how.find("sway IPC"), std::string::npos);
+    // No portal and no XWayland here: the hotkey is the user's binding of pixkeyctl.
+    EXPECT_EQ(reports[DesktopCapability::SwitchHotkey].state, CapabilityState::Unavailable);
+    EXPECT_NE(reports[DesktopCapability::SwitchHotkey].step.find("pixkeyctl switch-layout"), std::string::npos);
+    EXPECT_EQ(reports[DesktopCapability::ModifierRows].state, CapabilityState::Unavailable);
+    EXPECT_NE(reports[DesktopCapability::ModifierRows].step.find("pixkeyctl row"), std::string::npos);
+    EXPECT_FALSE(hook.RegisterHotkey(1, DesktopHook::Ctrl, 'K')) << "nothing may claim a hotkey it cannot deliver";
+}
