@@ -1,6 +1,11 @@
 #include "BusyAnimator.h"
 
+#include <algorithm>
 #include <array>
+#include <cerrno>
+
+#include <sys/timerfd.h>
+#include <unistd.h>
 
 namespace pixkey {
 
@@ -39,8 +44,12 @@ BusyAnimator::BusyAnimator(Clock clock, bool runThread) : m_clock(std::move(cloc
 {
     if (!m_clock)
         m_clock = [] { return std::chrono::steady_clock::now(); };
-    if (runThread)
-        m_thread = std::thread([this] { run(); });
+    if (!runThread)
+        return;
+    m_timerFd = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
+    if (m_timerFd < 0)
+        return; // no spinner rather than no program
+    m_thread = std::thread([this] { run(); });
 }
 
 BusyAnimator::~BusyAnimator()
@@ -48,10 +57,46 @@ BusyAnimator::~BusyAnimator()
     {
         std::lock_guard lock(m_mutex);
         m_stop = true;
+        if (m_timerFd >= 0)
+            armIn(std::chrono::nanoseconds(1));
     }
-    m_wake.notify_all();
     if (m_thread.joinable())
         m_thread.join();
+    if (m_timerFd >= 0)
+        ::close(m_timerFd);
+}
+
+void BusyAnimator::armIn(std::chrono::nanoseconds delay)
+{
+    // A zero it_value would disarm the timer: a moment already past fires at once instead.
+    const long long ns = std::max<long long>(delay.count(), 1);
+    itimerspec spec{};
+    spec.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
+    spec.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
+    ::timerfd_settime(m_timerFd, 0, &spec, nullptr);
+    m_armed = true;
+}
+
+void BusyAnimator::rearm()
+{
+    if (m_timerFd < 0 || m_stop)
+        return;
+    if (m_painting.empty()) {
+        if (m_armed) {
+            const itimerspec off{};
+            ::timerfd_settime(m_timerFd, 0, &off, nullptr);
+            m_armed = false;
+        }
+        return;
+    }
+    // A painting whose spinner is due turns every tick; the others wait for their delay.
+    const auto now = m_clock();
+    auto next = std::chrono::steady_clock::time_point::max();
+    for (const auto &[key, painting] : m_painting) {
+        const auto due = painting.start + kDelay;
+        next = std::min(next, due > now ? due : now + kTick);
+    }
+    armIn(next - now);
 }
 
 std::chrono::steady_clock::time_point BusyAnimator::now() const
@@ -61,12 +106,13 @@ std::chrono::steady_clock::time_point BusyAnimator::now() const
 
 void BusyAnimator::add(std::shared_ptr<BusyTarget> target, std::chrono::steady_clock::time_point start)
 {
-    {
-        std::lock_guard lock(m_mutex);
-        const BusyTarget *key = target.get();
-        m_painting[key] = Painting{std::move(target), start};
-    }
-    m_wake.notify_all();
+    std::lock_guard lock(m_mutex);
+    const BusyTarget *key = target.get();
+    m_painting[key] = Painting{std::move(target), start};
+    // An armed timer is due no later than this painting's spinner (it is armed for an earlier
+    // painting's delay, or for the next tick), so only an idle timer is armed here.
+    if (!m_armed && m_timerFd >= 0 && !m_stop)
+        armIn(start + kDelay - m_clock());
 }
 
 void BusyAnimator::remove(const BusyTarget *target)
@@ -78,6 +124,8 @@ void BusyAnimator::remove(const BusyTarget *target)
         return;
     last = std::move(it->second.target);
     m_painting.erase(it);
+    if (m_painting.empty())
+        rearm(); // disarms: nobody paints
 }
 
 bool BusyAnimator::contains(const BusyTarget *target)
@@ -114,15 +162,25 @@ const QImage &BusyAnimator::spinnerFrame(int n)
 
 void BusyAnimator::run()
 {
-    std::unique_lock lock(m_mutex);
-    while (!m_stop) {
-        // Nobody painting: sleep until someone is, so an idle program never wakes up for nothing.
-        m_wake.wait(lock, [this] { return m_stop || !m_painting.empty(); });
-        if (m_wake.wait_for(lock, kTick, [this] { return m_stop; }))
-            break;
-        lock.unlock();
+    for (;;) {
+        uint64_t expirations = 0;
+        const ssize_t r = ::read(m_timerFd, &expirations, sizeof expirations);
+        if (r < 0 && errno != EINTR && errno != EAGAIN)
+            return;
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_stop)
+                return;
+        }
+        ++m_wakes;
         tick();
-        lock.lock();
+        std::lock_guard lock(m_mutex);
+        if (m_stop)
+            return;
+        // Whatever add and remove did meanwhile, the timer is set again from the set as it is
+        // now (disarmed as well when it is empty, since the one-shot may have been re-armed).
+        m_armed = true;
+        rearm();
     }
 }
 

@@ -2,8 +2,9 @@
 
 #include <QImage>
 
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -30,6 +31,10 @@ public:
 // One per program (`instance()`, made with its thread on first use); tests make their own with a
 // manual clock and no thread and call `tick` themselves. `add`, `remove` and `tick` may be called
 // from any thread; the set is guarded by `m_mutex`, which is taken before an instance's face lock.
+//
+// The thread sleeps on a timer that is armed only while a paint runs, for the moment its spinner
+// would be due: a paint that returns in time disarms it, so the thread never wakes for the many
+// short paints of a program at rest.
 class BusyAnimator {
 public:
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
@@ -58,6 +63,8 @@ public:
 
     // One pass over the set at the clock's current time.
     void tick();
+    // How often the thread has woken to tick (diagnostics and tests).
+    uint64_t wakeCount() const { return m_wakes.load(); }
 
     // Frame n (0..7) of the spinner strip: 20x20, transparent where the strip is white.
     static const QImage &spinnerFrame(int n);
@@ -66,16 +73,22 @@ public:
 
 private:
     void run();
+    // Under m_mutex: arms the timer for the next moment a painting may need a frame, or disarms
+    // it when nothing paints.
+    void rearm();
+    void armIn(std::chrono::nanoseconds delay);
 
     Clock m_clock;
     std::mutex m_mutex;
-    std::condition_variable m_wake;
     struct Painting {
         std::shared_ptr<BusyTarget> target;
         std::chrono::steady_clock::time_point start;
     };
     std::map<const BusyTarget *, Painting> m_painting; // guarded by m_mutex
     bool m_stop = false; // guarded by m_mutex
+    bool m_armed = false; // guarded by m_mutex
+    int m_timerFd = -1;   // the thread's timer; -1 without a thread
+    std::atomic<uint64_t> m_wakes{0};
     std::thread m_thread;
 };
 

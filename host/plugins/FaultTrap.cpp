@@ -100,11 +100,20 @@ private:
     size_t m_size = 0;
 };
 
-// sigsetjmp must live in the frame that stays active during the call, hence no inlining.
+// sigsetjmp must live in the frame that stays active during the call, hence no inlining. The
+// signal mask is not saved: that would be a system call on every trapped call (several a second
+// per key). The jump out of the handler leaves the caught signal blocked, and only that one: it
+// cannot have been blocked before (a blocked fault signal ends the process instead of reaching a
+// handler) and the handler blocks no others, so unblocking it restores the mask as it was.
 __attribute__((noinline)) int trappedCall(TrapFrame &frame, void (*function)(void *), void *argument)
 {
-    if (int signal = sigsetjmp(frame.env, 1))
+    if (int signal = sigsetjmp(frame.env, 0)) {
+        sigset_t caught;
+        sigemptyset(&caught);
+        sigaddset(&caught, signal);
+        pthread_sigmask(SIG_UNBLOCK, &caught, nullptr);
         return signal; // t_frame was reset by the handler
+    }
     t_frame = &frame;
     function(argument);
     t_frame = frame.outer;

@@ -31,6 +31,49 @@ TEST(BusyAnimator, SpinnerFramesAreDistinctWithATransparentBackground)
     }
 }
 
+// Records the spinner frames the animator's own thread asks for.
+struct FrameRecorder final : BusyTarget {
+    bool busyActive() const override { return true; }
+    void showBusyFrame(int frame) override
+    {
+        std::lock_guard lock(mutex);
+        frames.push_back({frame, std::chrono::steady_clock::now()});
+    }
+    size_t count()
+    {
+        std::lock_guard lock(mutex);
+        return frames.size();
+    }
+    std::mutex mutex;
+    std::vector<std::pair<int, std::chrono::steady_clock::time_point>> frames;
+};
+
+TEST(BusyAnimator, ItsThreadSleepsThroughShortPaintsAndTurnsTheSpinnerOfALongOne)
+{
+    BusyAnimator animator;
+    auto target = std::make_shared<FrameRecorder>();
+    // A program at rest: many paints that return at once. None of them may wake the thread
+    // (one is allowed for a paint that a loaded machine held up past its delay).
+    for (int i = 0; i < 50; ++i) {
+        animator.add(target, animator.now());
+        animator.remove(target.get());
+    }
+    EXPECT_LE(animator.wakeCount(), 1u);
+    EXPECT_EQ(target->count(), 0u);
+
+    const auto start = animator.now();
+    animator.add(target, start);
+    ASSERT_TRUE(waitUntil([&] { return target->count() >= 3; }, 10s));
+    animator.remove(target.get());
+    std::lock_guard lock(target->mutex);
+    EXPECT_EQ(target->frames[0].first, 0);
+    EXPECT_GE(target->frames[0].second - start, BusyAnimator::kDelay);
+    for (size_t i = 1; i < target->frames.size(); ++i) {
+        // Ticks come a tick apart, not faster.
+        EXPECT_GE(target->frames[i].second - target->frames[i - 1].second, BusyAnimator::kTick - 5ms);
+    }
+}
+
 // What the key should show: `face` with spinner frame `n` at (38, 76).
 QImage withSpinner(const QImage &face, int n)
 {
