@@ -217,7 +217,8 @@ bool HeadlessCompositor::startDesktopCompositor()
         compositor.program = program;
         compositor.arguments = {"--headless", "--virtual-monitor", "1024x768", "--no-x11", "--wayland",
                                 "--wayland-display", socket};
-        compositor.environment = {"GSETTINGS_BACKEND=memory"};
+        // ResetIdletime answers only with the debug switch; tests use it as "input happened".
+        compositor.environment = {"GSETTINGS_BACKEND=memory", "MUTTER_DEBUG_RESET_IDLETIME=1"};
     }
     for (const char *sub : {"/config", "/cache", "/data"})
         std::filesystem::create_directories(m_folder + sub);
