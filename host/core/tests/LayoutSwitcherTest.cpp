@@ -159,6 +159,55 @@ TEST_F(LayoutSwitcherTest, HotkeyPassesOnOnlyWhenAskedAndOthersRun)
                                     std::to_string(hotkey()));
 }
 
+TEST_F(LayoutSwitcherTest, SwitchLayoutWithoutTheKeyIsTheHotkeysAction)
+{
+    // No hotkey stored (0, 0): the command still switches and tells the others with the stored pair,
+    // which their own hotkey path accepts.
+    desktop.configurators = 2;
+    switcher->switchLayout(true);
+    EXPECT_EQ(active(), QStringLiteral("Idle"));
+    ASSERT_EQ(desktop.calls.size(), 1u);
+    EXPECT_EQ(desktop.calls[0], "broadcast " + std::to_string(messageNumber(PrivateMessage::Hotkey)) + " 0 " +
+                                    std::to_string(hotkey()));
+    core->settings.setValue(Settings::SwitchLayoutModifier, 2 /* Ctrl */);
+    core->settings.setValue(Settings::SwitchLayoutHotkey, 'L');
+    switcher->switchLayout(false);
+    EXPECT_EQ(active(), QStringLiteral("Global"));
+    EXPECT_EQ(desktop.calls.size(), 1u);
+}
+
+TEST_F(LayoutSwitcherTest, RowChosenByHandHoldsUntilModifiersOrTheLayoutChange)
+{
+    PluginEntry &alpha = install("core_test_alpha");
+    LayoutConfig &global = layout(QStringLiteral("Global"));
+    core->setSlot(global, 0, 2, core->catalogue.CreateInstance(*alpha.library->function(1)));
+
+    // An empty row is shown when chosen, also while the key preview has the focus.
+    window->previewFocus = true;
+    EXPECT_TRUE(switcher->chooseRow(5));
+    EXPECT_EQ(core->currentRow, 5);
+    EXPECT_EQ(window->rowChanges, 1);
+    window->previewFocus = false;
+    // Held modifiers win as soon as they change.
+    switcher->onModifierRow(2, false);
+    EXPECT_EQ(core->currentRow, 2);
+
+    EXPECT_FALSE(switcher->chooseRow(6));
+    EXPECT_FALSE(switcher->chooseRow(-1));
+    window->busy = 1;
+    EXPECT_FALSE(switcher->chooseRow(1));
+    EXPECT_EQ(core->currentRow, 2);
+    window->busy = 0;
+
+    // Another layout starts on its default row; "Idle" has no other.
+    EXPECT_TRUE(switcher->chooseRow(3));
+    core->select(-2);
+    EXPECT_EQ(core->currentRow, 0);
+    EXPECT_FALSE(switcher->chooseRow(3));
+    EXPECT_EQ(core->currentRow, 0);
+    EXPECT_TRUE(switcher->chooseRow(0));
+}
+
 TEST_F(LayoutSwitcherTest, ChangedHotkeyIgnoresTheOldCombination)
 {
     const std::uint32_t old = hotkey();

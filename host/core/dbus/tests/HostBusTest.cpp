@@ -2,9 +2,11 @@
 // property and signal, pixkeyctl on top of it, two hosts on two emulated keypads, and clients
 // whose host ends while they wait.
 #include "AppCore.h"
+#include "DesktopReport.h"
 #include "DeviceLink.h"
 #include "HostBus.h"
 #include "HostBusName.h"
+#include "ModifierRow.h"
 #include "RuntimeFixture.h"
 #include "Settings.h"
 
@@ -135,6 +137,7 @@ protected:
         options.clock = [n = std::int64_t(0)]() mutable { return n += 1000; };
         options.exportOnBus = true;
         options.busAddress = QString::fromStdString(s_bus->address());
+        options.capabilities = capabilities;
         runtimes.push_back(std::make_unique<Runtime>(std::move(options)));
         Runtime &runtime = *runtimes.back();
         EXPECT_TRUE(runtime.start());
@@ -202,6 +205,8 @@ protected:
     static QString port(KeypadEmulator &keypad) { return QString::fromStdString(keypad.linkPath()); }
 
     static SessionBus *s_bus;
+    // What the hosts started next report of the desktop (empty: their hook's report).
+    std::function<CapabilityReports()> capabilities;
     QDBusConnection m_client{QString()};
     std::vector<std::unique_ptr<Runtime>> runtimes;
 };
@@ -467,6 +472,120 @@ TEST_F(HostBusTest, TwoHostsOnTwoKeypadsAreAddressedApart)
     runtimes.front().reset();
     Ctl next = ctl({QStringLiteral("status")}, QStringLiteral("b"), QString());
     EXPECT_TRUE(next.out.contains(QStringLiteral("port: keypad-b\nlayout: Idle\n"))) << qPrintable(next.out + next.err);
+}
+
+TEST(DesktopReportTest, FallbacksStepsAndWhatTheBusCarries)
+{
+    const CapabilityReports reports = {
+        {DesktopCapability::ActiveWindow, CapabilityState::Working, "sway IPC focus events", "left over"},
+        {DesktopCapability::SwitchHotkey, CapabilityState::Unavailable, "no GlobalShortcuts portal", ""},
+        {DesktopCapability::ModifierRows, CapabilityState::Unavailable, "none", "Use the keypad's own row key."},
+        {DesktopCapability::IdleTime, CapabilityState::NeedsStep, "GNOME Shell extension", "Enable the extension."},
+    };
+    const DesktopItems items = DesktopReport::items(reports, TrayState::Unknown, QString());
+    ASSERT_EQ(items.size(), 4); // no notification-area line while the tray has not decided
+    EXPECT_TRUE(items[0].step.isEmpty()); // a working capability has nothing to do
+    EXPECT_TRUE(items[1].step.contains(QStringLiteral("pixkeyctl switch-layout"))); // the fallback filled in
+    EXPECT_EQ(items[2].step, QStringLiteral("Use the keypad's own row key.")); // a named one is kept
+    EXPECT_EQ(DesktopReport::text(items).toStdString(),
+              "Active window: working (sway IPC focus events)\n"
+              "Switch hotkey: unavailable (no GlobalShortcuts portal)\n"
+              "    Bind a key to \"pixkeyctl switch-layout\" in your desktop's keyboard settings.\n"
+              "Modifier rows: unavailable (none)\n"
+              "    Use the keypad's own row key.\n"
+              "Idle time: needs a step (GNOME Shell extension)\n"
+              "    Enable the extension.\n");
+
+    // Without a notification area the window is the way in; on GNOME the extension is the step.
+    const DesktopItem plain = DesktopReport::items({}, TrayState::Missing, QStringLiteral("sway")).value(0);
+    EXPECT_EQ(plain.id, QStringLiteral("NotificationArea"));
+    EXPECT_EQ(plain.state, CapabilityState::Unavailable);
+    EXPECT_TRUE(plain.step.contains(QStringLiteral("window is shown instead")));
+    const DesktopItem gnome = DesktopReport::items({}, TrayState::Missing, QStringLiteral("ubuntu:GNOME")).value(0);
+    EXPECT_EQ(gnome.state, CapabilityState::NeedsStep);
+    EXPECT_TRUE(gnome.step.contains(QStringLiteral("AppIndicator")));
+    EXPECT_EQ(DesktopReport::items({}, TrayState::Shown, QStringLiteral("GNOME")).value(0).state, CapabilityState::Working);
+
+    // Row names as pixkeyctl takes them.
+    EXPECT_EQ(ModifierRow::fromName(QStringLiteral("ctrl+SHIFT")), 5);
+    EXPECT_EQ(ModifierRow::fromName(QStringLiteral(" default ")), 0);
+    EXPECT_EQ(ModifierRow::fromName(QStringLiteral("AltShift")), 4);
+    for (const char *bad : {"", "Hyper", "Ctrl+", "0", "Shift+Ctrl"})
+        EXPECT_EQ(ModifierRow::fromName(QLatin1String(bad)), -1) << bad;
+}
+
+TEST_F(HostBusTest, SwitchLayoutRowAndDesktopFromPixkeyctl)
+{
+    capabilities = [] {
+        return CapabilityReports{
+            {DesktopCapability::ActiveWindow, CapabilityState::Working, "sway IPC focus events", ""},
+            {DesktopCapability::SwitchHotkey, CapabilityState::NeedsStep, "the GlobalShortcuts portal", "Confirm the shortcut once."},
+            {DesktopCapability::ModifierRows, CapabilityState::Unavailable, "sway reports no held modifiers", ""},
+        };
+    };
+    KeypadEmulator &keypadA = startKeypad(QStringLiteral("keypad-a"));
+    Runtime &a = startHost(QStringLiteral("a"), keypadA);
+    capabilities = nullptr;
+    KeypadEmulator &keypadB = startKeypad(QStringLiteral("keypad-b"));
+    Runtime &b = startHost(QStringLiteral("b"), keypadB);
+    const QString name = busName(a);
+    const QString pa = port(keypadA), ca = QStringLiteral("a");
+
+    // The hotkey's action, passed on to the other copy as the hotkey is.
+    Ctl next = ctl({QStringLiteral("switch-layout")}, ca, pa);
+    EXPECT_EQ(next.code, 0) << qPrintable(next.err);
+    EXPECT_EQ(a.core().activeLayout->name(), QStringLiteral("Idle"));
+    EXPECT_TRUE(pumpUntil([&] { return b.core().activeLayout->name() == QStringLiteral("Idle"); }));
+    EXPECT_EQ(ctl({QStringLiteral("switch-layout")}, ca, pa).code, 0);
+    EXPECT_EQ(a.core().activeLayout->name(), QStringLiteral("Global"));
+    EXPECT_TRUE(pumpUntil([&] { return b.core().activeLayout->name() == QStringLiteral("Global"); }));
+    a.core().idleActive = true;
+    Ctl idle = ctl({QStringLiteral("switch-layout")}, ca, pa);
+    EXPECT_EQ(idle.code, 1);
+    EXPECT_TRUE(idle.err.contains(QStringLiteral("idle"))) << qPrintable(idle.err);
+    a.core().idleActive = false;
+    EXPECT_EQ(ctl({QStringLiteral("switch-layout"), QStringLiteral("extra")}, ca, pa).code, 64);
+
+    // A row by name, in any case, also an empty one; only this copy's.
+    Ctl row = ctl({QStringLiteral("row"), QStringLiteral("ctrl+shift")}, ca, pa);
+    EXPECT_EQ(row.code, 0) << qPrintable(row.err);
+    EXPECT_EQ(a.core().currentRow, 5);
+    EXPECT_EQ(b.core().currentRow, 0);
+    EXPECT_EQ(property(name, QStringLiteral("ActiveRow")).toInt(), 5);
+    Ctl unknownRow = ctl({QStringLiteral("row"), QStringLiteral("Hyper")}, ca, pa);
+    EXPECT_EQ(unknownRow.code, 64);
+    EXPECT_TRUE(unknownRow.err.contains(QStringLiteral("no row named 'Hyper'"))) << qPrintable(unknownRow.err);
+    EXPECT_EQ(call(name, QStringLiteral("SelectRow"), {6}).errorName(), QStringLiteral("com.vostrel.PixkeyMini.Error.InvalidRow"));
+    EXPECT_EQ(a.core().currentRow, 5);
+    ASSERT_EQ(call(name, QStringLiteral("ActivateLayout"), {QStringLiteral("Idle")}).type(), QDBusMessage::ReplyMessage);
+    Ctl idleRow = ctl({QStringLiteral("row"), QStringLiteral("Alt")}, ca, pa);
+    EXPECT_EQ(idleRow.code, 1);
+    EXPECT_TRUE(idleRow.err.contains(QStringLiteral("only its default row"))) << qPrintable(idleRow.err);
+    EXPECT_EQ(a.core().currentRow, 0);
+
+    // What works here, as the Desktop page shows it.
+    const QDBusMessage report = call(name, QStringLiteral("DesktopCapabilities"));
+    EXPECT_EQ(report.signature(), QStringLiteral("a(ssss)"));
+    Ctl desktop = ctl({QStringLiteral("desktop")}, ca, pa);
+    EXPECT_EQ(desktop.code, 0) << qPrintable(desktop.err);
+    EXPECT_EQ(desktop.out.toStdString(), DesktopReport::text(a.desktopReport()).toStdString());
+    EXPECT_TRUE(desktop.out.startsWith(QStringLiteral("Active window: working (sway IPC focus events)\n"
+                                                      "Switch hotkey: needs a step (the GlobalShortcuts portal)\n"
+                                                      "    Confirm the shortcut once.\n"
+                                                      "Modifier rows: unavailable (sway reports no held modifiers)\n"
+                                                      "    Choose a row from the tray menu's \"Row\" submenu or with \"pixkeyctl row NAME\"")))
+        << qPrintable(desktop.out);
+    EXPECT_TRUE(a.capabilityUnavailable(DesktopCapability::ModifierRows));
+    EXPECT_FALSE(a.capabilityUnavailable(DesktopCapability::SendKeys)); // not reported
+
+    // Without a program for the keypad, each says so.
+    for (const QStringList &command : {QStringList{QStringLiteral("switch-layout")},
+                                       QStringList{QStringLiteral("row"), QStringLiteral("Shift")},
+                                       QStringList{QStringLiteral("desktop")}}) {
+        Ctl none = ctl(command, ca, dir.path() + QStringLiteral("/other-keypad"));
+        EXPECT_EQ(none.code, 3) << qPrintable(command.join(QLatin1Char(' ')));
+        EXPECT_TRUE(none.err.contains(QStringLiteral("not running"))) << qPrintable(none.err);
+    }
 }
 
 } // namespace
