@@ -2,7 +2,10 @@
 
 #include "GlobalShortcutsPortal.h"
 
+#include "GnomeShellExtension.h"
 #include "HyprlandIpc.h"
+#include "KWinScript.h"
+#include "MutterIdleMonitor.h"
 #include "SdBus.h"
 #include "SwayIpc.h"
 #include "XDesktop.h"
@@ -288,9 +291,17 @@ std::unique_ptr<DesktopBackend> makeBackend(BackendKind kind, const BackendOptio
             HyprlandIpc::Options{options.hyprlandSignature, options.runtimeFolder, options.hyprlandFolder});
     case BackendKind::WaylandProtocols:
     case BackendKind::KWinScript:
-    case BackendKind::GnomeShellExtension:
-    case BackendKind::MutterIdleMonitor:
-        break;
+        return std::make_unique<KWinScript>(KWinScript::Options{options.busAddress, options.peerFolder});
+    case BackendKind::GnomeShellExtension: {
+        GnomeShellExtension::Options extension;
+        extension.busAddress = options.busAddress;
+        return std::make_unique<GnomeShellExtension>(extension);
+    }
+    case BackendKind::MutterIdleMonitor: {
+        MutterIdleMonitor::Options monitor;
+        monitor.busAddress = options.busAddress;
+        return std::make_unique<MutterIdleMonitor>(monitor);
+    }
     case BackendKind::GlobalShortcutsPortal: {
         GlobalShortcutsPortal::Options portal;
         portal.busAddress = options.busAddress;
