@@ -290,6 +290,7 @@ std::unique_ptr<DesktopBackend> makeBackend(BackendKind kind, const BackendOptio
         return std::make_unique<HyprlandIpc>(
             HyprlandIpc::Options{options.hyprlandSignature, options.runtimeFolder, options.hyprlandFolder});
     case BackendKind::WaylandProtocols:
+        return nullptr;
     case BackendKind::KWinScript:
         return std::make_unique<KWinScript>(KWinScript::Options{options.busAddress, options.peerFolder});
     case BackendKind::GnomeShellExtension: {
