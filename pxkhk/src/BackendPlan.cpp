@@ -8,6 +8,7 @@
 #include "MutterIdleMonitor.h"
 #include "SdBus.h"
 #include "SwayIpc.h"
+#include "WaylandProtocols.h"
 #include "XDesktop.h"
 
 #include <algorithm>
@@ -290,7 +291,7 @@ std::unique_ptr<DesktopBackend> makeBackend(BackendKind kind, const BackendOptio
         return std::make_unique<HyprlandIpc>(
             HyprlandIpc::Options{options.hyprlandSignature, options.runtimeFolder, options.hyprlandFolder});
     case BackendKind::WaylandProtocols:
-        return nullptr;
+        return std::make_unique<WaylandProtocols>(WaylandProtocols::Options{options.waylandDisplay, options.runtimeFolder});
     case BackendKind::KWinScript:
         return std::make_unique<KWinScript>(KWinScript::Options{options.busAddress, options.peerFolder});
     case BackendKind::GnomeShellExtension: {

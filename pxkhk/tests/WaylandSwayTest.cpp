@@ -8,14 +8,18 @@
 
 #include "RecordingSink.h"
 #include "SwayCommand.h"
+#include "WaylandProtocols.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <thread>
 
+#include <poll.h>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -26,6 +30,26 @@ using pixkey::test::RecordingSink;
 using pixkey::test::ServiceProcess;
 
 namespace {
+
+struct Recorder : DesktopEvents {
+    std::vector<std::pair<unsigned long, int>> foreground;
+    void foregroundChanged(unsigned long window, int active) override { foreground.emplace_back(window, active); }
+    void modifierRowChanged(int) override {}
+    void hotkeyPressed(int, std::uint32_t) override {}
+};
+
+// Polls and dispatches `backend` as the hook does until `done` holds, it breaks, or 10 s pass.
+bool drive(DesktopBackend &backend, Recorder &events, const std::function<bool()> &done)
+{
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!done() && backend.usable() && std::chrono::steady_clock::now() < deadline) {
+        std::vector<pollfd> fds;
+        backend.pollFds(fds);
+        ::poll(fds.data(), fds.size(), 50);
+        backend.dispatch(events);
+    }
+    return done();
+}
 
 // One sway for the whole program; the session's variables are set for the hook to find.
 class SwaySession : public ::testing::Environment {
@@ -158,6 +182,82 @@ TEST_F(WaylandSway, TheReportSaysWhatSwayOffersAndWhatToDoInstead)
     EXPECT_EQ(reports[DesktopCapability::SwitchHotkey].state, CapabilityState::Unavailable);
     EXPECT_NE(reports[DesktopCapability::SwitchHotkey].step.find("pixkeyctl switch-layout"), std::string::npos);
     EXPECT_EQ(reports[DesktopCapability::ModifierRows].state, CapabilityState::Unavailable);
+    // sway 1.7 has only the older idle protocol; newer ones the standard one.
+    EXPECT_EQ(reports[DesktopCapability::IdleTime].state, CapabilityState::Working);
+    EXPECT_NE(reports[DesktopCapability::IdleTime].how.find("idle"), std::string::npos);
+    EXPECT_TRUE(hook.idleTime().has_value());
     EXPECT_NE(reports[DesktopCapability::ModifierRows].step.find("pixkeyctl row"), std::string::npos);
     EXPECT_FALSE(hook.RegisterHotkey(1, DesktopHook::Ctrl, 'K')) << "nothing may claim a hotkey it cannot deliver";
+}
+
+TEST_F(WaylandSway, ForeignToplevelsGiveTheActiveAppIdWithoutAProcess)
+{
+    WaylandProtocols backend(WaylandProtocols::Options{sway().waylandDisplay(), sway().runtimeFolder()});
+    std::string error;
+    ASSERT_TRUE(backend.open(error)) << error;
+    ASSERT_TRUE(backend.hasToplevels());
+    Recorder events;
+
+    ServiceProcess editor(sway().clientOptions("editor")), viewer(sway().clientOptions("viewer"));
+    ASSERT_TRUE(editor.start(Probe::outputContains("mapped")));
+    ASSERT_TRUE(viewer.start(Probe::outputContains("mapped")));
+    ASSERT_NE(command("[app_id=\"editor\"] focus").find("\"success\": true"), std::string::npos);
+    ASSERT_TRUE(drive(backend, events, [&] {
+        return backend.activeWindow() != 0 && backend.applicationIdOfWindow(backend.activeWindow()) == "editor";
+    }));
+    const unsigned long editorWindow = backend.activeWindow();
+    EXPECT_EQ(backend.processIdOfWindow(editorWindow), 0) << "the protocol carries no process";
+
+    events.foreground.clear();
+    ASSERT_NE(command("[app_id=\"viewer\"] focus").find("\"success\": true"), std::string::npos);
+    ASSERT_TRUE(drive(backend, events, [&] { return events.foreground.size() >= 2; }));
+    EXPECT_EQ(events.foreground[0], std::make_pair(editorWindow, 0));
+    EXPECT_EQ(events.foreground[1].second, 1);
+    const unsigned long viewerWindow = events.foreground[1].first;
+    EXPECT_NE(viewerWindow, editorWindow);
+    EXPECT_EQ(backend.applicationIdOfWindow(viewerWindow), "viewer");
+
+    // The window in front closes: it goes, and the next one sway focuses comes.
+    events.foreground.clear();
+    viewer.stop();
+    ASSERT_TRUE(drive(backend, events, [&] { return events.foreground.size() >= 2; }));
+    EXPECT_EQ(events.foreground[0], std::make_pair(viewerWindow, 0));
+    EXPECT_EQ(events.foreground[1], std::make_pair(editorWindow, 1));
+    EXPECT_EQ(backend.applicationIdOfWindow(viewerWindow), "");
+}
+
+TEST_F(WaylandSway, IdleTimeComesFromTheIdleNotificationInMilliseconds)
+{
+    WaylandProtocols backend(WaylandProtocols::Options{sway().waylandDisplay(), sway().runtimeFolder()});
+    std::string error;
+    ASSERT_TRUE(backend.open(error)) << error;
+    ASSERT_TRUE(backend.hasIdle());
+    Recorder events;
+    // Nobody types into a headless sway: the notification fires after its timeout and the idle
+    // time then keeps growing.
+    ASSERT_TRUE(drive(backend, events, [&] { return backend.idleTime().value_or(0) >= WaylandProtocols::kIdleStepMs; }));
+    const std::uint32_t first = *backend.idleTime();
+    std::this_thread::sleep_for(200ms);
+    drive(backend, events, [] { return true; });
+    EXPECT_GE(*backend.idleTime(), first + 150);
+}
+
+TEST_F(WaylandSway, ACompositorThatGoesAwayIsDroppedAndTheHookCarriesOn)
+{
+    // A second sway of its own, stopped under the hook.
+    HeadlessCompositor second;
+    ASSERT_TRUE(second.running()) << second.skipReason();
+    WaylandProtocols backend(WaylandProtocols::Options{second.waylandDisplay(), second.runtimeFolder()});
+    std::string error;
+    ASSERT_TRUE(backend.open(error)) << error;
+    second.stop();
+    Recorder events;
+    drive(backend, events, [] { return false; });
+    EXPECT_FALSE(backend.usable());
+    EXPECT_FALSE(backend.idleTime().has_value());
+    EXPECT_TRUE(backend.capabilities().empty());
+
+    WaylandProtocols nowhere(WaylandProtocols::Options{"wayland-none", m_base});
+    EXPECT_FALSE(nowhere.open(error));
+    EXPECT_NE(error.find("wayland-none"), std::string::npos) << error;
 }
