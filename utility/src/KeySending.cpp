@@ -191,9 +191,13 @@ private:
 
     void chooseLocked()
     {
-        if (m_chosen && !(m_route == KeySendingRoute::RemoteDesktopPortal && !m_portal))
+        // Chosen once; but a session that offered nothing is looked at again (a program started
+        // before its compositor), and so is a portal dropped with the application object.
+        if (m_chosen && m_route != KeySendingRoute::None && !(m_route == KeySendingRoute::RemoteDesktopPortal && !m_portal))
             return;
+        const std::string said = m_lastError; // a reason already given is not repeated per press
         resetLocked();
+        m_lastError = said;
         m_chosen = true;
         const std::string sessionType = environment("XDG_SESSION_TYPE");
         const std::string waylandDisplay = environment("WAYLAND_DISPLAY");
