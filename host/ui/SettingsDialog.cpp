@@ -230,8 +230,9 @@ void SettingsDialog::refreshDesktopPage()
         delete old->widget();
         delete old;
     }
-    // Texts wrap at the width of the General page, so the dialog keeps its size.
-    const int textWidth = 420;
+    // Texts wrap within the width of the General page, so the dialog keeps its size when the
+    // page fills.
+    const int textWidth = 300;
     QWidget *parent = m_desktopGrid->parentWidget();
     int gridRow = 0;
     for (int i = 0; i < m_desktopLines.size(); ++i) {

@@ -14,6 +14,7 @@
 
 #include <QDir>
 #include <QMenu>
+#include <QTabWidget>
 #include <QTest>
 
 namespace pixkey::test {
@@ -56,6 +57,23 @@ TEST_F(ConfiguratorScreenshots, WindowAndDialogs)
 
     window->settingsDialog().showSettings();
     save(window->settingsDialog(), QStringLiteral("settings-dialog.png"));
+    window->settingsDialog().reject();
+
+    // The Desktop page on a desktop where one capability works, one needs a step, one is missing.
+    window->settingsDialog().setDesktopReport([] {
+        const CapabilityReports reports = {
+            {DesktopCapability::ActiveWindow, CapabilityState::Working, "KWin script focus events", ""},
+            {DesktopCapability::SwitchHotkey, CapabilityState::NeedsStep, "the GlobalShortcuts portal",
+             "Confirm the shortcut in the dialog the desktop shows once."},
+            {DesktopCapability::ModifierRows, CapabilityState::Unavailable, "this desktop reports no held modifiers", ""},
+            {DesktopCapability::IdleTime, CapabilityState::Working, "ext-idle-notify-v1", ""},
+        };
+        return DesktopReport::items(reports, TrayState::Missing, QStringLiteral("GNOME"));
+    });
+    window->settingsDialog().showSettings();
+    window->settingsDialog().pages().setCurrentWidget(&window->settingsDialog().desktopPage());
+    save(window->settingsDialog(), QStringLiteral("settings-desktop-page.png"));
+    window->settingsDialog().pages().setCurrentIndex(0);
     window->settingsDialog().reject();
 
     OledSettingsDialog oled(*core);

@@ -13,7 +13,10 @@
 
 #include <QCheckBox>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
 #include <QMenu>
 #include <QSignalSpy>
 #include <QSlider>
@@ -56,6 +59,38 @@ TEST_F(TrayTest, MenuListsManualLayoutsInOrderWithTheActiveOneChecked)
     EXPECT_FALSE(window->tray().buildMenu()->actions().at(8)->isEnabled());
     window->hide();
     EXPECT_TRUE(window->tray().buildMenu()->actions().at(8)->isEnabled());
+}
+
+TEST_F(TrayTest, RowSubmenuOnlyWithoutAModifierSourceAndItLatchesTheRow)
+{
+    // Without a probe, and where the desktop reports held modifiers, there is no "Row".
+    EXPECT_EQ(action(*window->tray().buildMenu(), QStringLiteral("Row")), nullptr);
+    bool unavailable = false;
+    window->tray().setRowsUnavailable([&] { return unavailable; });
+    EXPECT_EQ(action(*window->tray().buildMenu(), QStringLiteral("Row")), nullptr);
+
+    unavailable = true;
+    core->setCurrentRow(2);
+    auto menu = window->tray().buildMenu();
+    QAction *rows = action(*menu, QStringLiteral("Row"));
+    ASSERT_NE(rows, nullptr);
+    ASSERT_NE(rows->menu(), nullptr);
+    EXPECT_EQ(menuTexts(*rows->menu()), (QStringList{QStringLiteral("Default"), QStringLiteral("Ctrl"), QStringLiteral("Shift [x]"),
+                                                     QStringLiteral("Alt"), QStringLiteral("Alt+Shift"), QStringLiteral("Ctrl+Shift")}));
+    // It sits between the layouts and "Auto switch".
+    EXPECT_EQ(menuTexts(*menu).mid(2, 3), (QStringList{QStringLiteral("-"), QStringLiteral("Row"), QStringLiteral("Auto switch [x]")}));
+
+    // Without a handler the core shows the row (an empty one too) and the keys are sent again.
+    keypad.calls.clear();
+    rows->menu()->actions().at(5)->trigger();
+    EXPECT_EQ(core->currentRow, 5);
+    EXPECT_FALSE(keypad.calls.empty());
+    // The program's handler (the switching) gets the row instead.
+    std::vector<int> chosen;
+    window->tray().setRowHandler([&](int row) { chosen.push_back(row); });
+    action(*window->tray().buildMenu(), QStringLiteral("Row"))->menu()->actions().at(3)->trigger();
+    EXPECT_EQ(chosen, std::vector<int>{3});
+    EXPECT_EQ(core->currentRow, 5);
 }
 
 TEST_F(TrayTest, TipNamesTheProfile)
@@ -175,6 +210,88 @@ TEST_F(SettingsDialogTest, CancelPutsOrientationGammaAndBrightnessBackOnTheKeypa
     // Nothing reached the store.
     restart();
     EXPECT_EQ(core->settings.value(Settings::Gamma), 13);
+}
+
+// A report with a capability in each state, and the notification area missing on GNOME.
+DesktopItems mixedReport()
+{
+    const CapabilityReports reports = {
+        {DesktopCapability::ActiveWindow, CapabilityState::Working, "KWin script focus events", ""},
+        {DesktopCapability::SwitchHotkey, CapabilityState::NeedsStep, "the GlobalShortcuts portal",
+         "Confirm the shortcut in the dialog the desktop shows once."},
+        {DesktopCapability::ModifierRows, CapabilityState::Unavailable, "this desktop reports no held modifiers", ""},
+    };
+    return DesktopReport::items(reports, TrayState::Missing, QStringLiteral("GNOME"));
+}
+
+QString labelText(QWidget &page, const QString &name)
+{
+    auto *label = page.findChild<QLabel *>(name);
+    return label ? label->text() : QStringLiteral("<none>");
+}
+
+TEST_F(SettingsDialogTest, DesktopPageShowsEachCapabilityWithItsStepOrFallback)
+{
+    SettingsDialog &dialog = window->settingsDialog();
+    int asked = 0;
+    dialog.setDesktopReport([&] { ++asked; return mixedReport(); });
+    dialog.showSettings();
+    EXPECT_EQ(asked, 0); // read only when the page is shown
+    dialog.pages().setCurrentWidget(&dialog.desktopPage());
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(dialog.pages().tabText(dialog.pages().indexOf(&dialog.desktopPage())), QStringLiteral("Desktop"));
+
+    QWidget &page = dialog.desktopPage();
+    ASSERT_EQ(dialog.desktopLines().size(), 4);
+    EXPECT_EQ(labelText(page, QStringLiteral("desktop-name-0")), QStringLiteral("<b>Active window</b>"));
+    EXPECT_TRUE(labelText(page, QStringLiteral("desktop-state-0")).contains(QStringLiteral(">working<")));
+    EXPECT_EQ(labelText(page, QStringLiteral("desktop-how-0")), QStringLiteral("KWin script focus events"));
+    EXPECT_EQ(page.findChild<QLabel *>(QStringLiteral("desktop-step-0")), nullptr);
+    EXPECT_TRUE(labelText(page, QStringLiteral("desktop-state-1")).contains(QStringLiteral(">needs a step<")));
+    EXPECT_EQ(labelText(page, QStringLiteral("desktop-step-1")), QStringLiteral("Confirm the shortcut in the dialog the desktop shows once."));
+    EXPECT_TRUE(labelText(page, QStringLiteral("desktop-state-2")).contains(QStringLiteral(">unavailable<")));
+    EXPECT_TRUE(labelText(page, QStringLiteral("desktop-step-2")).contains(QStringLiteral("pixkeyctl row NAME")));
+    EXPECT_EQ(labelText(page, QStringLiteral("desktop-name-3")), QStringLiteral("<b>Notification area</b>"));
+    EXPECT_TRUE(labelText(page, QStringLiteral("desktop-step-3")).contains(QStringLiteral("AppIndicator")));
+    // The page and pixkeyctl desktop say the same.
+    const QString printed = DesktopReport::text(mixedReport());
+    for (const DesktopLine &line : dialog.desktopLines())
+        EXPECT_TRUE(printed.contains(line.name + QStringLiteral(": ") + line.state + QStringLiteral(" (") + line.how + QLatin1Char(')')) &&
+                    printed.contains(line.step))
+            << line.name.toStdString();
+
+    // "Check again" reads the report anew: a capability that started working loses its step.
+    QPushButton *again = page.findChild<QPushButton *>(QStringLiteral("desktop-check-again"));
+    ASSERT_NE(again, nullptr);
+    dialog.setDesktopReport([] {
+        return DesktopReport::items({{DesktopCapability::ModifierRows, CapabilityState::Working, "held modifiers", ""}},
+                                    TrayState::Shown, QString());
+    });
+    again->click();
+    ASSERT_EQ(dialog.desktopLines().size(), 2);
+    EXPECT_EQ(page.findChildren<QLabel *>(QRegularExpression(QStringLiteral("^desktop-step-"))).size(), 0);
+    EXPECT_EQ(labelText(page, QStringLiteral("desktop-name-0")), QStringLiteral("<b>Modifier rows</b>"));
+
+    // Nothing known: the page says so instead of an empty list.
+    dialog.setDesktopReport({});
+    again->click();
+    EXPECT_TRUE(dialog.desktopLines().isEmpty());
+    EXPECT_EQ(page.findChildren<QLabel *>(QRegularExpression(QStringLiteral("^desktop-name-"))).size(), 0);
+    dialog.reject();
+}
+
+TEST_F(TrayTest, StateFollowsTheNotificationArea)
+{
+    TrayIcon tray(*core);
+    tray.setAvailabilityProbe([] { return false; });
+    tray.setRetryInterval(1);
+    EXPECT_EQ(tray.state(), TrayState::Unknown);
+    QSignalSpy unavailable(&tray, &TrayIcon::unavailable);
+    tray.update();
+    ASSERT_TRUE(unavailable.wait(5000) || unavailable.count() == 1);
+    EXPECT_EQ(tray.state(), TrayState::Missing);
+    core->settings.setValue(Settings::TrayIcon, 0); // switched off: nothing to report
+    EXPECT_EQ(tray.state(), TrayState::Unknown);
 }
 
 TEST_F(SettingsDialogTest, TimeSlidersStayOrdered)
