@@ -22,11 +22,13 @@ packages=(
 
 # Large programs the tests drive, installed without their recommended packages to keep the
 # installation short: the office suite with its automation headers, the SIP phone, and the
-# Wayland compositors the desktop back ends are tried on.
+# Wayland compositors the desktop back ends are tried on, and node, which checks that the GNOME
+# Shell extension's JavaScript parses.
 lean_packages=(
   libreoffice-impress libreoffice-dev libreoffice-dev-common
   baresip-core
   sway kwin-wayland mutter
+  nodejs
 )
 
 installed() {
