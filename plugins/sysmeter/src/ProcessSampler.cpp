@@ -1,6 +1,9 @@
 #include "ProcessSampler.h"
 
+#include "BatchFileReader.h"
+
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -16,34 +19,6 @@ namespace {
 
 // Longest command name the kernel keeps (TASK_COMM_LEN - 1); a name of this length may be cut.
 constexpr std::size_t kCommLength = 15;
-
-// Reads up to `size - 1` bytes of `path` below `dirFd` into `buffer` and terminates them. Returns
-// the length, or -1 when the file cannot be opened or read (gone, hidden, not permitted). The files
-// read here are small: a read that returns less than asked for has reached the end, which saves a
-// system call per file on a sample that opens one file per process.
-ssize_t readSmallFile(int dirFd, const char *path, char *buffer, std::size_t size)
-{
-    const int fd = openat(dirFd, path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return -1;
-    std::size_t length = 0;
-    while (length + 1 < size) {
-        const std::size_t wanted = size - 1 - length;
-        const ssize_t got = read(fd, buffer + length, wanted);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            close(fd);
-            return -1;
-        }
-        length += std::size_t(got);
-        if (got == 0 || std::size_t(got) < wanted)
-            break;
-    }
-    close(fd);
-    buffer[length] = '\0';
-    return ssize_t(length);
-}
 
 // Skips blanks, then reads one unsigned decimal number; false when there is none.
 bool nextNumber(const char *&p, std::uint64_t &value)
@@ -87,6 +62,13 @@ std::size_t processId(const char *name, std::uint64_t &value)
     }
     value = v;
     return length;
+}
+
+// "PID" of "PID/stat".
+std::string_view folderOf(const char *path)
+{
+    const std::string_view whole(path);
+    return whole.substr(0, whole.find('/'));
 }
 
 std::uint64_t steadyMs()
@@ -142,6 +124,13 @@ ProcessSampler::ProcessSampler(const std::string &root, SamplerOptions options)
     long pageSize = options.pageSize > 0 ? options.pageSize : sysconf(_SC_PAGESIZE);
     m_pageBytes = pageSize > 0 ? std::uint64_t(pageSize) : 4096;
     m_tickMs = options.tickMs ? std::move(options.tickMs) : steadyMs;
+    if (m_rootFd >= 0)
+        m_reader = std::make_unique<BatchFileReader>(options.oneFileAtATime);
+}
+
+bool ProcessSampler::readsInBatches() const
+{
+    return m_reader && m_reader->batched();
 }
 
 ProcessSampler::~ProcessSampler()
@@ -163,7 +152,7 @@ bool ProcessSampler::readCpuTimes(CpuTimes &times) const
     // The "cpu" line comes first; the rest of the file (one line per processor, interrupt counts)
     // is not needed.
     char buffer[512];
-    if (readSmallFile(m_rootFd, "stat", buffer, sizeof buffer) < 0 || std::strncmp(buffer, "cpu ", 4) != 0)
+    if (BatchFileReader::readFile(m_rootFd, "stat", buffer, sizeof buffer) < 0 || std::strncmp(buffer, "cpu ", 4) != 0)
         return false;
     const char *p = buffer + 4;
     std::uint64_t ticks[7] = {};
@@ -189,12 +178,12 @@ int ProcessSampler::shareOf(std::uint64_t time, std::uint64_t previous, std::uin
     return share > 9999 ? 10000 : int(share);
 }
 
-std::string ProcessSampler::processName(const char *pid, std::string_view comm) const
+std::string ProcessSampler::processName(std::string_view pid, std::string_view comm) const
 {
     if (comm.size() != kCommLength)
         return std::string(comm);
     char path[32];
-    std::snprintf(path, sizeof path, "%s/exe", pid);
+    std::snprintf(path, sizeof path, "%.*s/exe", int(pid.size()), pid.data());
     char target[4096];
     const ssize_t length = readlinkat(m_rootFd, path, target, sizeof target - 1);
     if (length <= 0)
@@ -267,29 +256,19 @@ bool ProcessSampler::sample()
         idle.memoryKb = 0;
     }
 
-    char buffer[2048];
-    char path[32];
+    // The stat files are read a batch at a time, in the order of the listing.
+    BatchFileReader &reader = *m_reader;
+    reader.clear();
+    std::array<int, BatchFileReader::kBatch> pids;
     StatLine stat;
-    for (;;) {
-        const ssize_t listed = getdents64(listFd, m_listing.data(), m_listing.size() * sizeof(std::uint64_t));
-        if (listed <= 0)
-            break;
-        const char *const listing = reinterpret_cast<const char *>(m_listing.data());
-        for (ssize_t offset = 0; offset < listed;) {
-            const auto *entry = reinterpret_cast<const dirent64 *>(listing + offset);
-            offset += entry->d_reclen;
-            std::uint64_t id = 0;
-            const std::size_t idLength = processId(entry->d_name, id);
-            if (idLength == 0)
-                continue;
+    auto takeBatch = [&] {
+        reader.read(m_rootFd);
+        for (std::size_t i = 0; i < reader.size(); ++i) {
             // A process may end between the listing and its files, and another user's may be
             // hidden (hidepid): either way it is left out.
-            std::memcpy(path, entry->d_name, idLength);
-            std::memcpy(path + idLength, "/stat", sizeof "/stat");
-            if (readSmallFile(m_rootFd, path, buffer, sizeof buffer) <= 0 || !parseStat(buffer, stat))
+            if (reader.length(i) <= 0 || !parseStat(reader.text(i), stat))
                 continue;
-
-            const int pid = int(std::int64_t(id));
+            const int pid = pids[i];
             const std::uint64_t time = toHundredNs(stat.userTicks) + toHundredNs(stat.systemTicks);
             const Previous *previous = findPrevious(pid);
             const bool known = previous && previous->startTime == stat.startTime;
@@ -303,12 +282,36 @@ bool ProcessSampler::sample()
                 && std::string_view(m_previousComms).substr(previous->commOffset, previous->commLength) == stat.comm)
                 process.name = m_processes[previous->entry].name;
             else
-                process.name = processName(entry->d_name, stat.comm);
+                process.name = processName(folderOf(reader.path(i)), stat.comm);
             m_next.push_back(Previous{pid, index, stat.startTime, time, std::uint32_t(m_nextComms.size()),
                                       std::uint32_t(stat.comm.size())});
             m_nextComms.append(stat.comm);
         }
+    };
+    for (;;) {
+        const ssize_t listed = getdents64(listFd, m_listing.data(), m_listing.size() * sizeof(std::uint64_t));
+        if (listed <= 0)
+            break;
+        const char *const listing = reinterpret_cast<const char *>(m_listing.data());
+        for (ssize_t offset = 0; offset < listed;) {
+            const auto *entry = reinterpret_cast<const dirent64 *>(listing + offset);
+            offset += entry->d_reclen;
+            std::uint64_t id = 0;
+            const std::size_t idLength = processId(entry->d_name, id);
+            if (idLength == 0)
+                continue;
+            char *path = reader.add();
+            if (!path) {
+                takeBatch();
+                path = reader.add();
+            }
+            pids[reader.size() - 1] = int(std::int64_t(id));
+            std::memcpy(path, entry->d_name, idLength);
+            std::memcpy(path + idLength, "/stat", sizeof "/stat");
+        }
     }
+    if (reader.pending())
+        takeBatch();
     close(listFd);
     processes.resize(count);
 

@@ -12,11 +12,14 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace sysmeter {
+
+class BatchFileReader;
 
 // One process of a sample.
 struct ProcessEntry {
@@ -31,6 +34,7 @@ struct SamplerOptions {
     long ticksPerSecond = 0;                 // unit of the times in /proc (sysconf _SC_CLK_TCK)
     long pageSize = 0;                       // bytes a page (sysconf _SC_PAGESIZE)
     std::function<std::uint64_t()> tickMs;   // a millisecond clock; steady_clock by default
+    bool oneFileAtATime = false;             // read without batches (io_uring), as where it is missing
 };
 
 // Processor load in whole percent.
@@ -63,6 +67,8 @@ public:
     int kernelShare() const { return m_kernelShare; } // kernel share since the previous sample, 1/100 %
     int processors() const { return m_processors; }
     bool isOpen() const { return m_rootFd >= 0; }
+    // Whether the stat files are read in batches through io_uring rather than one by one.
+    bool readsInBatches() const;
 
     // Name given to the entry that stands for the idle processors.
     static constexpr const char *kIdleName = "Idle";
@@ -90,7 +96,7 @@ private:
     int shareOf(std::uint64_t time, std::uint64_t previous, std::uint64_t elapsed) const;
     // The name of process `pid` whose command name is `comm`: `comm`, or the executable's base
     // name when `comm` was cut to the kernel's 15 letters.
-    std::string processName(const char *pid, std::string_view comm) const;
+    std::string processName(std::string_view pid, std::string_view comm) const;
     // The previous sample's record of `pid`, or null. Listings come in the same order sample after
     // sample (ascending in /proc), so the record after the last one found is tried first.
     const Previous *findPrevious(int pid);
@@ -116,6 +122,7 @@ private:
     std::string m_nextComms;
     std::vector<ProcessEntry> m_nextProcesses;
     std::vector<std::uint64_t> m_listing; // directory entries as the kernel hands them out
+    std::unique_ptr<BatchFileReader> m_reader; // the stat files of the listed processes
 
     int m_idleShare = 0;
     int m_kernelShare = 0;

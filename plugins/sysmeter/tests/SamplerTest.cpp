@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <grp.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -26,8 +27,8 @@ namespace {
 
 // A sampler on `tree` with a clock the test sets.
 struct Sampled {
-    Sampled(const std::string &root, int processors, long ticksPerSecond)
-        : sampler(root, SamplerOptions{processors, ticksPerSecond, 4096, [this] { return now; }})
+    Sampled(const std::string &root, int processors, long ticksPerSecond, bool oneFileAtATime = false)
+        : sampler(root, SamplerOptions{processors, ticksPerSecond, 4096, [this] { return now; }, oneFileAtATime})
     {
     }
     bool at(std::uint64_t tick)
@@ -55,9 +56,26 @@ struct Sampled {
         return all;
     }
 
+    // Every entry with its share and memory, in list order.
+    std::string all() const
+    {
+        std::string text;
+        for (const ProcessEntry &entry : sampler.processes())
+            text += entry.name + ":" + std::to_string(entry.cpu) + ":" + std::to_string(entry.memoryKb) + "\n";
+        return text;
+    }
+
     std::uint64_t now = 0;
     ProcessSampler sampler;
 };
+
+std::size_t openDescriptors()
+{
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto &entry : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++count;
+    return count;
+}
 
 // Runs `body` in a child process without root's rights (as "nobody" when the test runs as root)
 // and returns the text it produced.
@@ -223,6 +241,74 @@ TEST(SysmeterSampler, AnotherUsersHiddenProcessIsLeftOut)
     });
     chmod((tree.root() + "/8").c_str(), 0755);
     EXPECT_EQ(names, "Idle,mine");
+}
+
+// Batches read through io_uring give what reading file after file gives, sample after sample, over
+// batch boundaries, with processes coming, going, reusing identifiers and changing names, and
+// leave no descriptor open.
+TEST(SysmeterSampler, BatchedReadsMatchReadsOneByOne)
+{
+    FakeProc tree;
+    tree.setCpu(1000, 100, 5000);
+    Sampled batched(tree.root(), 2, 100);
+    Sampled plain(tree.root(), 2, 100, true);
+    EXPECT_FALSE(plain.sampler.readsInBatches());
+    if (!batched.sampler.readsInBatches())
+        GTEST_SKIP() << "io_uring is not available to this process";
+
+    const char *const names[] = {"worker", "gnome-system-mo", "x (y) z)", "kworker/0:1"};
+    const std::size_t descriptors = openDescriptors();
+    for (int round = 0; round < 4; ++round) {
+        for (int pid = 1; pid <= 150; ++pid) {
+            if ((pid + round) % 7 == 0) {
+                tree.removeProcess(pid);
+                continue;
+            }
+            tree.addProcess({.pid = pid,
+                             .comm = names[(pid / 50 + (pid % 11 == 0 ? round : 0)) % 4],
+                             .utime = std::uint64_t(pid * round * 3),
+                             .stime = std::uint64_t(round),
+                             .residentPages = std::uint64_t(pid * 10 + round),
+                             .startTime = std::uint64_t(1 + (pid % 13 == 0 ? round : 0)),
+                             .exe = pid % 2 ? "/usr/bin/gnome-system-monitor" : ""});
+        }
+        tree.write("65/stat", "65 (broken"); // at the start of the second batch
+        tree.setCpu(1000 + round * 150, 100 + round * 20, 5000 + round * 200);
+        const std::uint64_t tick = 1000 * std::uint64_t(round + 1);
+        ASSERT_TRUE(batched.at(tick));
+        ASSERT_TRUE(plain.at(tick));
+        ASSERT_GT(batched.sampler.processes().size(), 120u);
+        ASSERT_EQ(batched.all(), plain.all()) << "round " << round;
+        EXPECT_EQ(batched.sampler.kernelShare(), plain.sampler.kernelShare());
+    }
+    EXPECT_NE(batched.find("gnome-system-monitor"), nullptr);
+    EXPECT_EQ(openDescriptors(), descriptors);
+}
+
+// With hardly a descriptor left, files the ring could not open are read one by one afterwards:
+// no process goes missing for it.
+TEST(SysmeterSampler, FewDescriptorsLeaveNoProcessOut)
+{
+    FakeProc tree;
+    for (int pid = 1; pid <= 100; ++pid)
+        tree.addProcess({.pid = pid, .comm = "p" + std::to_string(pid)});
+    chmod(tree.root().c_str(), 0755);
+    const std::string root = tree.root();
+    const std::string counts = unprivileged([&] {
+        Sampled s(root, 1, 100);
+        const bool batched = s.sampler.readsInBatches();
+        // The next free descriptor, then room for the listing and two files.
+        const int lowest = dup(0);
+        close(lowest);
+        rlimit limit{};
+        getrlimit(RLIMIT_NOFILE, &limit);
+        limit.rlim_cur = rlim_t(lowest + 3);
+        if (setrlimit(RLIMIT_NOFILE, &limit) != 0)
+            return std::string("<setrlimit failed>");
+        const bool sampled = s.at(1);
+        return std::string(batched ? "batched " : "plain ") + (sampled ? std::to_string(s.sampler.processes().size()) : "none");
+    });
+    EXPECT_TRUE(counts == "batched 101" || counts == "plain 101") << counts;
 }
 
 TEST(SysmeterSampler, LoadFromProcessorTotalsWithoutProcessTable)
