@@ -133,10 +133,11 @@ BackendPlan planBackends(const SessionInfo &session)
     if (plan.family == DesktopFamily::X11) {
         for (const C capability : kHookCapabilities)
             candidates[capability] = {K::X11};
-        missing[C::ActiveWindow] = unavailable(C::ActiveWindow, "the X display cannot be opened");
-        missing[C::SwitchHotkey] = unavailable(C::SwitchHotkey, "the X display cannot be opened");
-        missing[C::ModifierRows] = unavailable(C::ModifierRows, "the X server has no XInput2", kRowsFallback);
-        missing[C::IdleTime] = unavailable(C::IdleTime, "the X server has no screensaver extension");
+        const char *why = "the X display cannot be opened";
+        missing[C::ActiveWindow] = unavailable(C::ActiveWindow, why);
+        missing[C::SwitchHotkey] = unavailable(C::SwitchHotkey, why);
+        missing[C::ModifierRows] = unavailable(C::ModifierRows, why, kRowsFallback);
+        missing[C::IdleTime] = unavailable(C::IdleTime, why);
         return plan;
     }
 

@@ -5,6 +5,7 @@
 #include "PeerFolder.h"
 #include "PeerFrame.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -267,8 +268,19 @@ CapabilityReports DesktopHook::Impl::reports() const
             for (const CapabilityReport &candidate : backend->capabilities())
                 if (candidate.capability == capability)
                     report = candidate;
-        } else if (const auto it = m_plan.missing.find(capability); it != m_plan.missing.end()) {
-            report = it->second;
+        } else {
+            if (const auto it = m_plan.missing.find(capability); it != m_plan.missing.end())
+                report = it->second;
+            // A back end that runs but lacks it knows best why (an X server without XInput2).
+            if (const auto candidates = m_plan.candidates.find(capability); candidates != m_plan.candidates.end()) {
+                for (const Backend &entry : m_backends) {
+                    if (std::find(candidates->second.begin(), candidates->second.end(), entry.kind) == candidates->second.end())
+                        continue;
+                    for (const CapabilityReport &candidate : entry.backend->capabilities())
+                        if (candidate.capability == capability && !candidate.how.empty())
+                            report.how = candidate.how;
+                }
+            }
         }
         result.push_back(report);
     }

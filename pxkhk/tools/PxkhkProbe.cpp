@@ -1,6 +1,8 @@
-// pxkhk-probe: hooks a DesktopHook and prints what it reports, one line per message, until
-// interrupted. With "-k MODIFIERS,KEY" it also registers that switch hotkey (stored form, e.g.
-// "2,67" for Ctrl+C); with "-i" it prints the idle time every second.
+// pxkhk-probe: prints what the desktop hook can do in this session (capability by capability:
+// working, needing a step, or unavailable, with how or what to do instead), then hooks and prints
+// what it reports, one line per message, until interrupted. With "-c" it stops after the report;
+// with "-k MODIFIERS,KEY" it also registers that switch hotkey (stored form, e.g. "2,67" for
+// Ctrl+C); with "-i" it prints the idle time every second.
 #include <pixkey/pxkhk/DesktopHook.h>
 
 #include <atomic>
@@ -61,6 +63,7 @@ int main(int argc, char **argv)
 {
     unsigned modifiers = 0, key = 0;
     bool idle = false;
+    bool reportOnly = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "-k") == 0 && i + 1 < argc) {
             if (std::sscanf(argv[++i], "%u,%u", &modifiers, &key) != 2 || key == 0 || key > 0xFF || modifiers > 15) {
@@ -69,8 +72,10 @@ int main(int argc, char **argv)
             }
         } else if (std::strcmp(argv[i], "-i") == 0) {
             idle = true;
+        } else if (std::strcmp(argv[i], "-c") == 0) {
+            reportOnly = true;
         } else {
-            std::fprintf(stderr, "usage: pxkhk-probe [-k MODIFIERS,KEY] [-i]\n");
+            std::fprintf(stderr, "usage: pxkhk-probe [-c] [-k MODIFIERS,KEY] [-i]\n");
             return 2;
         }
     }
@@ -78,6 +83,16 @@ int main(int argc, char **argv)
     std::signal(SIGTERM, onSignal);
 
     pixkey::DesktopHook hook;
+    for (const pixkey::CapabilityReport &report : hook.capabilities()) {
+        std::printf("%-14s %-13s %s\n", pixkey::capabilityName(report.capability),
+                    pixkey::capabilityStateName(report.state), report.how.c_str());
+        if (!report.step.empty())
+            std::printf("%-14s %-13s %s: %s\n", "", "",
+                        report.state == pixkey::CapabilityState::NeedsStep ? "step" : "instead", report.step.c_str());
+    }
+    std::fflush(stdout);
+    if (reportOnly)
+        return 0;
     PrintingSink sink(hook);
     if (!hook.Hook(&sink))
         std::fprintf(stderr, "pxkhk-probe: not reachable by other configurators\n");
