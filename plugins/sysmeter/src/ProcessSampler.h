@@ -7,6 +7,10 @@
 // hand it a tree of their own making; the clock, the processor count, the clock-tick rate and the
 // page size can be replaced the same way.
 //
+// A sample reads /proc/stat, lists the tree and reads one PID/stat file per process, in batches
+// through io_uring where the kernel allows it (see BatchFileReader), file by file otherwise. Only
+// processes whose name was cut to 15 letters cost one more call, the first time they are seen.
+//
 // Not thread-safe: one sampler belongs to one key instance and is used on its paint thread only.
 #pragma once
 

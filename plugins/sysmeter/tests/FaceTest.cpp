@@ -138,8 +138,9 @@ TEST_F(SysmeterFaceTest, LoadGraphSegments)
             const int x = 1 + 3 * c, y = 95 - 3 * i;
             const std::uint32_t colour = face.rgb(x, y);
             EXPECT_EQ(face.rgb(x + 1, y - 1), colour);
-            if (x + 2 < 96)
+            if (x + 2 < 96) {
                 EXPECT_EQ(face.rgb(x + 2, y), plain.rgb(x + 2, y)) << "one pixel between columns";
+            }
             EXPECT_EQ(face.rgb(x, y - 2), plain.rgb(x, y - 2)) << "one pixel between segments";
             colours += colour == kUser ? 'u' : colour == kKernel ? 'k' : colour == plain.rgb(x, y) ? '.' : '?';
         }
