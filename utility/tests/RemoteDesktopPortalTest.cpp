@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <memory>
 #include <thread>
 
@@ -31,6 +32,9 @@ protected:
     {
         bus = std::make_unique<test::SessionBus>();
         if (!bus->running())
+            return;
+        dbusmock = std::system("/usr/bin/python3 -c 'import dbusmock' >/dev/null 2>&1") == 0;
+        if (!dbusmock)
             return;
         test::ServiceProcess::Options options;
         options.program = "/usr/bin/python3";
@@ -51,6 +55,8 @@ protected:
     {
         if (!bus->running())
             GTEST_SKIP() << "no private session bus: " << bus->error();
+        if (!dbusmock)
+            GTEST_SKIP() << "python3-dbusmock is not installed: the portal tests are skipped";
         ASSERT_TRUE(started) << "python3-dbusmock could not start the portal: " << portal->error();
         ASSERT_TRUE(folder.isValid());
         mock(QStringLiteral("Reset"));
@@ -98,6 +104,7 @@ protected:
     static inline std::unique_ptr<test::SessionBus> bus;
     static inline std::unique_ptr<test::ServiceProcess> portal;
     static inline bool started = false;
+    static inline bool dbusmock = false;
 };
 
 } // namespace
