@@ -1,7 +1,9 @@
 #include "WaylandProtocols.h"
 
 #include "ext-idle-notify-v1-client-protocol.h"
+#include "XDesktop.h" // the row of a set of held modifiers
 #include "idle-client-protocol.h"
+#include "kde-keystate-client-protocol.h"
 #include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
 
 #include <wayland-client.h>
@@ -95,6 +97,12 @@ void kdeResumed(void *data, org_kde_kwin_idle_timeout *)
 }
 const org_kde_kwin_idle_timeout_listener kdeIdleListener = {kdeIdle, kdeResumed};
 
+void keyStateChanged(void *data, org_kde_kwin_keystate *, uint32_t key, uint32_t state)
+{
+    static_cast<WaylandProtocols *>(data)->onKeyState(key, state);
+}
+const org_kde_kwin_keystate_listener keyStateListener = {keyStateChanged};
+
 void syncDone(void *data, wl_callback *callback, uint32_t)
 {
     *static_cast<bool *>(data) = true;
@@ -133,6 +141,8 @@ WaylandProtocols::~WaylandProtocols()
         org_kde_kwin_idle_timeout_release(m_kdeIdleTimeout);
     if (m_kdeIdle)
         org_kde_kwin_idle_destroy(m_kdeIdle);
+    if (m_keyState)
+        org_kde_kwin_keystate_destroy(m_keyState);
     if (m_seat)
         wl_seat_destroy(m_seat);
     if (m_registry)
@@ -177,8 +187,8 @@ bool WaylandProtocols::open(std::string &error)
         if (round == 0)
             startIdleNotification();
     }
-    if (!m_toplevelManager && !hasIdle()) {
-        error = "the compositor offers neither the foreign-toplevel list nor an idle notification";
+    if (!m_toplevelManager && !hasIdle() && !m_keyState) {
+        error = "the compositor offers none of the foreign-toplevel list, an idle notification and key states";
         return false;
     }
     return true;
@@ -196,6 +206,11 @@ void WaylandProtocols::onGlobal(wl_registry *registry, std::uint32_t name, const
         m_idleNotifier = static_cast<ext_idle_notifier_v1 *>(bind(&ext_idle_notifier_v1_interface, 1));
     } else if (std::strcmp(interface, org_kde_kwin_idle_interface.name) == 0 && !m_kdeIdle) {
         m_kdeIdle = static_cast<org_kde_kwin_idle *>(bind(&org_kde_kwin_idle_interface, 1));
+    } else if (std::strcmp(interface, org_kde_kwin_keystate_interface.name) == 0 && !m_keyState && version >= 5) {
+        // Before version 5 it reports lock keys only.
+        m_keyState = static_cast<org_kde_kwin_keystate *>(bind(&org_kde_kwin_keystate_interface, 5));
+        org_kde_kwin_keystate_add_listener(m_keyState, &keyStateListener, this);
+        org_kde_kwin_keystate_fetchStates(m_keyState);
     } else if (std::strcmp(interface, wl_seat_interface.name) == 0 && !m_seat) {
         m_seat = static_cast<wl_seat *>(bind(&wl_seat_interface, 1));
     }
@@ -250,6 +265,35 @@ void WaylandProtocols::onIdle(bool idle)
     m_idle = idle;
     if (idle)
         m_idleSince = Clock::now() - std::chrono::milliseconds(kIdleStepMs);
+}
+
+void WaylandProtocols::onKeyState(std::uint32_t key, std::uint32_t state)
+{
+    unsigned bit = 0;
+    switch (key) {
+    case ORG_KDE_KWIN_KEYSTATE_KEY_ALT:
+        bit = XDesktop::HeldAlt;
+        break;
+    case ORG_KDE_KWIN_KEYSTATE_KEY_SHIFT:
+        bit = XDesktop::HeldShift;
+        break;
+    case ORG_KDE_KWIN_KEYSTATE_KEY_CONTROL:
+        bit = XDesktop::HeldCtrl;
+        break;
+    default:
+        return; // lock keys, Meta (not counted, as on X) and AltGr
+    }
+    // Latched and locked (sticky keys) count as held, as the key acts held.
+    if (state == ORG_KDE_KWIN_KEYSTATE_STATE_UNLOCKED)
+        m_heldModifiers &= ~bit;
+    else
+        m_heldModifiers |= bit;
+    const int row = XDesktop::rowOfHeldModifiers(m_heldModifiers);
+    if (row == m_row)
+        return;
+    m_row = row;
+    if (m_events)
+        m_events->modifierRowChanged(row);
 }
 
 void WaylandProtocols::activate(unsigned long window)
@@ -331,6 +375,9 @@ CapabilityReports WaylandProtocols::capabilities() const
     if (m_toplevelManager)
         reports.push_back({DesktopCapability::ActiveWindow, CapabilityState::Working,
                            "the compositor's foreign-toplevel list (app id only, no process)", {}});
+    if (m_keyState)
+        reports.push_back({DesktopCapability::ModifierRows, CapabilityState::Working,
+                           "KWin's key states (org_kde_kwin_keystate)", {}});
     if (m_idleNotification)
         reports.push_back({DesktopCapability::IdleTime, CapabilityState::Working,
                            "the compositor's idle notification (ext-idle-notify-v1), to the second", {}});

@@ -2,7 +2,9 @@
 // compositors offer through protocols: the active window from the foreign-toplevel list
 // (zwlr_foreign_toplevel_manager_v1: app id and activated state, no process id; window ids are a
 // counter of our own) and the idle time from an idle notification (ext-idle-notify-v1, or
-// org_kde_kwin_idle on compositors that have only that one, such as sway 1.7).
+// org_kde_kwin_idle on compositors that have only that one, such as sway 1.7), and the modifier
+// row from KWin's key states (org_kde_kwin_keystate from version 5 on, which reports Alt, Shift and
+// Control as pressed or not; a restricted interface KWin offers only to programs that list it).
 //
 // Idle time: one notification with a timeout of kIdleStepMs; once it fires, the idle time is that
 // timeout plus the time since, until the compositor reports input again; before, it is 0. So it is
@@ -33,6 +35,7 @@ struct ext_idle_notifier_v1;
 struct ext_idle_notification_v1;
 struct org_kde_kwin_idle;
 struct org_kde_kwin_idle_timeout;
+struct org_kde_kwin_keystate;
 
 namespace pixkey {
 
@@ -62,6 +65,7 @@ public:
     // Which protocols the compositor offered (for the report and tests).
     bool hasToplevels() const { return m_toplevelManager != nullptr; }
     bool hasIdle() const { return m_idleNotification || m_kdeIdleTimeout; }
+    bool hasModifierStates() const { return m_keyState != nullptr; }
 
     // Protocol callbacks (C listeners); not for other callers.
     struct Toplevel;
@@ -70,6 +74,7 @@ public:
     void onToplevelDone(Toplevel &toplevel);
     void onToplevelClosed(Toplevel &toplevel);
     void onIdle(bool idle);
+    void onKeyState(std::uint32_t key, std::uint32_t state);
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -89,6 +94,9 @@ private:
     ext_idle_notification_v1 *m_idleNotification = nullptr;
     org_kde_kwin_idle *m_kdeIdle = nullptr;
     org_kde_kwin_idle_timeout *m_kdeIdleTimeout = nullptr;
+    org_kde_kwin_keystate *m_keyState = nullptr;
+    unsigned m_heldModifiers = 0; // XDesktop::HeldModifier bits
+    int m_row = 0;
     bool m_wantWrite = false;
     bool m_lost = false;
 
