@@ -2,11 +2,13 @@
 // the modifier row and the switch hotkey to a HookSink, answers the idle time and the process behind
 // a window, and keeps the running configurators in touch with each other.
 //
-// Desktop side (X11, a connection of its own): active-window changes from the root window's
-// _NET_ACTIVE_WINDOW, modifier keys from XInput2 raw key events, hotkeys as XGrabKey grabs on the
-// root window, idle time from the XScreenSaver extension. Without a display (no DISPLAY, Wayland
-// without XWayland, a console) these features are off, desktopAvailable() is false, one line says
-// so on stderr, and everything else works.
+// Desktop side: back ends chosen for the session at start, each on connections of its own: on X11
+// the X server (_NET_ACTIVE_WINDOW, XInput2 raw keys, XGrabKey grabs, XScreenSaver); on Wayland what
+// the desktop offers (sway's or Hyprland's IPC, a KWin script, the GNOME Shell extension, the
+// GlobalShortcuts portal, the foreign-toplevel and idle protocols, KWin's key states). The first
+// back end that provides a capability answers for it; capabilities() says which and how, and each
+// capability nothing provides gets one line on stderr. Without any (no display, a console) the
+// desktop side is off, desktopAvailable() is false, and everything else works.
 //
 // Peer side: every hooked configurator listens on a local socket in the runtime folder
 // ($XDG_RUNTIME_DIR/pixkey, or /tmp/pixkey-UID when XDG_RUNTIME_DIR is unset). The folder must be
@@ -16,10 +18,10 @@
 // read with a time-out and a length limit, so a broken peer cannot crash or stall the receiver.
 //
 // Threads: the object runs one hook thread of its own (started by the constructor, joined by the
-// destructor) that does all X and socket reading and calls the sink. Every public method may be
+// destructor) that does all desktop and socket reading and calls the sink. Every public method may be
 // called from any thread ([any-thread]); Hook, UnHook and the destructor must not be called from
 // inside a sink callback (Hook and UnHook refuse there, with a line on stderr). Methods that need
-// the X connection hand their work to the hook thread and wait for it at most
+// a desktop back end hand their work to the hook thread and wait for it at most
 // Options::requestTimeout.
 #pragma once
 
@@ -41,7 +43,8 @@ public:
     struct Options {
         // Folder of the peer sockets; empty for the default above. Created (0700) when missing.
         std::string runtimeFolder;
-        // X display name; empty for $DISPLAY.
+        // X display name; empty to take the session from the environment. A name given makes it an
+        // X session on that display, whatever else the environment says.
         std::string displayName;
         // False keeps the desktop side off without trying a display (peers only).
         bool useDisplay = true;
@@ -86,19 +89,21 @@ public:
     int ShowConfiguratorWindows();
 
     // Registers hotkey `id`: virtual-key code `key` with the modifier set `modifiers` (Alt 1,
-    // Ctrl 2, Shift 4, Win 8), grabbed on the root window whatever the NumLock and CapsLock
-    // states. Replaces an earlier registration of the id. False without a display, when the key
-    // has no key on the keyboard, or when the X server refuses (another program holds the
-    // combination); nothing stays grabbed then.
+    // Ctrl 2, Shift 4, Win 8); on X grabbed on the root window whatever the NumLock and CapsLock
+    // states, on Wayland bound through the GlobalShortcuts portal. Replaces an earlier
+    // registration of the id. False when nothing in the session offers hotkeys, when the key has no
+    // key on the keyboard, or when the X server refuses (another program holds the combination);
+    // nothing stays grabbed then.
     bool RegisterHotkey(int id, std::uint16_t modifiers, std::uint16_t key);
     // Releases hotkey `id`. False when it was not registered (or no display).
     bool UnregisterHotkey(int id);
 
-    // Milliseconds since the last user input on the display; empty when there is no display or
-    // the XScreenSaver extension is missing.
+    // Milliseconds since the last user input; empty when the session offers no idle time. (From a
+    // Wayland idle notification it reads 0 below one second.)
     std::optional<std::uint32_t> idleTime();
 
-    // The process id a window announces (_NET_WM_PID), 0 when unknown.
+    // The process id behind a window (X: _NET_WM_PID; sway, Hyprland, KWin, GNOME: from the
+    // compositor), 0 when unknown (foreign toplevels carry none).
     int processIdOfWindow(unsigned long window);
     // The executable file name (no folder) of the process behind a window; when the process is
     // unknown (Wayland toplevels seen through the compositor carry no process id), the window's
@@ -116,7 +121,7 @@ public:
     // provides it or why it is missing. Waits for the hook thread at most Options::requestTimeout.
     CapabilityReports capabilities() const;
 
-    // Whether the desktop side runs (an X display is open).
+    // Whether the desktop side runs (at least one desktop back end is open).
     bool desktopAvailable() const;
     // Whether the runtime folder is trusted and the peer side works.
     bool peersAvailable() const;
