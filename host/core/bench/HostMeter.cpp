@@ -10,7 +10,8 @@
 //      uses; the tool says whether the host's icon registered there);
 //   3. the host with its window shown;
 // and prints for each the CPU share of one core, the resident memory, the wake-ups a second of
-// every busy thread (voluntary and involuntary context switches) and the ratio host / pixkeyctl.
+// every busy thread (voluntary and involuntary context switches) with its CPU time (microseconds
+// a second, from its schedstat) and the ratio host / pixkeyctl.
 // The hosts get a private Xvfb, settings and runtime folders of their own. Run by hand.
 //
 // Then the press latency (--presses N, default 40; 0 skips it): key 1 runs the test plug-in built
@@ -183,9 +184,14 @@ Figures measure(pid_t pid, int seconds)
         const auto before = a.switches.find(tid);
         const long count = entry.second - (before == a.switches.end() ? 0 : before->second.second);
         const double rate = double(count) / elapsed;
+        const auto cpuAfter = b.threadCpu.find(tid);
+        const auto cpuBefore = a.threadCpu.find(tid);
+        const double cpu = cpuAfter == b.threadCpu.end() ? 0.0
+                                                         : cpuAfter->second - (cpuBefore == a.threadCpu.end() ? 0.0 : cpuBefore->second);
         if (rate >= 0.5) {
-            char text[96];
-            std::snprintf(text, sizeof text, " %s%s %.0f", tid == pid ? "main" : "", tid == pid ? "" : entry.first.c_str(), rate);
+            char text[128];
+            std::snprintf(text, sizeof text, " %s%s %.0f/%.0f", tid == pid ? "main" : "", tid == pid ? "" : entry.first.c_str(),
+                          rate, 1e6 * cpu / elapsed);
             f.threads += text;
         }
     }
@@ -346,7 +352,7 @@ int main(int argc, char **argv)
 
     const std::map<std::string, std::string> specs = {
         {"analog", "Clock.pkx@ClockView=0"}, {"digital", "Clock.pkx@ClockView=1"}, {"vegas", "Vegas.pkx"}};
-    std::printf("%-8s %-22s %7s %8s  %s\n", "set", "program", "CPU %", "RSS MB", "wake-ups a second by thread");
+    std::printf("%-8s %-22s %7s %8s  %s\n", "set", "program", "CPU %", "RSS MB", "by thread: wake-ups a second/CPU microseconds a second");
     std::stringstream chosen(sets);
     for (std::string set; std::getline(chosen, set, ',');) {
         if (!specs.count(set))
