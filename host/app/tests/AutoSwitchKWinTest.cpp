@@ -121,6 +121,8 @@ protected:
         if (!process.start())
             return "Error: dbus-send did not start";
         pumpUntil([&] { return !process.running(); });
+        while (process.readLine(std::chrono::seconds(5))) {
+        } // to the end of its output, which the reader may still be taking in
         return process.output();
     }
 
