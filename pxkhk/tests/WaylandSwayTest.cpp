@@ -14,12 +14,15 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <thread>
 
 #include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -260,4 +263,57 @@ TEST_F(WaylandSway, ACompositorThatGoesAwayIsDroppedAndTheHookCarriesOn)
     WaylandProtocols nowhere(WaylandProtocols::Options{"wayland-none", m_base});
     EXPECT_FALSE(nowhere.open(error));
     EXPECT_NE(error.find("wayland-none"), std::string::npos) << error;
+}
+
+TEST_F(WaylandSway, GarbageOnTheIpcSocketHandsTheActiveWindowToTheNextBackEnd)
+{
+    // $SWAYSOCK leads to a stand-in that talks nonsense; the Wayland connection is sway's own.
+    const std::string fake = m_base + "/fake-sway.sock";
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, fake.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    const std::string realSocket = sway().swaySocket();
+    ::setenv("SWAYSOCK", fake.c_str(), 1);
+    auto hook = std::make_unique<DesktopHook>(hookOptions());
+    ::setenv("SWAYSOCK", realSocket.c_str(), 1);
+    RecordingSink sink;
+    hook->Hook(&sink);
+    const auto activeHow = [&] {
+        for (const CapabilityReport &report : hook->capabilities())
+            if (report.capability == DesktopCapability::ActiveWindow)
+                return report.how;
+        return std::string();
+    };
+    EXPECT_NE(activeHow().find("sway IPC"), std::string::npos);
+
+    pollfd p{listener, POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 10000), 1);
+    const int peer = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    ASSERT_GE(peer, 0);
+    testing::internal::CaptureStderr();
+    const std::string garbage = "GET / HTTP/1.0\r\n\r\n";
+    ASSERT_EQ(::send(peer, garbage.data(), garbage.size(), MSG_NOSIGNAL), ssize_t(garbage.size()));
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (activeHow().find("foreign-toplevel") == std::string::npos && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(20ms);
+    const std::string printed = testing::internal::GetCapturedStderr();
+    EXPECT_NE(activeHow().find("foreign-toplevel"), std::string::npos) << activeHow();
+    EXPECT_NE(printed.find("sway IPC went away; it answered for: Active window"), std::string::npos) << printed;
+    ::close(peer);
+    ::close(listener);
+
+    // The hook goes on with the protocols: the editor comes with its app id as its name.
+    ServiceProcess editor(sway().clientOptions("editor"));
+    ASSERT_TRUE(editor.start(Probe::outputContains("mapped")));
+    ASSERT_NE(command("[app_id=\"editor\"] focus").find("\"success\": true"), std::string::npos);
+    const auto r = sink.waitUntil([&](const RecordingSink::Record &r) {
+        const unsigned long w = lastActive(r);
+        return w != 0 && hook->applicationIdOfWindow(w) == "editor";
+    });
+    ASSERT_NE(lastActive(r), 0u);
+    EXPECT_EQ(hook->processIdOfWindow(lastActive(r)), 0);
+    EXPECT_EQ(hook->executableNameOfWindow(lastActive(r)), "editor") << "no process: the app id names it";
 }
