@@ -4,7 +4,9 @@
 
 #include <xkbcommon/xkbcommon.h>
 
+#include <cctype>
 #include <cstdlib>
+#include <fstream>
 
 namespace pixkey {
 
@@ -30,7 +32,41 @@ std::vector<std::uint32_t> shortcutKeysyms(std::uint16_t modifiers, std::uint16_
     return keysyms;
 }
 
+KeyboardNames keyboardNamesOfFile(const std::string &path)
+{
+    KeyboardNames names;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        const std::size_t equals = line.find('=');
+        if (equals == std::string::npos || line.compare(0, 3, "XKB") != 0)
+            continue;
+        const std::string key = line.substr(0, equals);
+        std::string value = line.substr(equals + 1);
+        while (!value.empty() && std::isspace(static_cast<unsigned char>(value.back())))
+            value.pop_back();
+        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+            value = value.substr(1, value.size() - 2);
+        if (key == "XKBMODEL")
+            names.model = value;
+        else if (key == "XKBLAYOUT")
+            names.layout = value;
+        else if (key == "XKBVARIANT")
+            names.variant = value;
+        else if (key == "XKBOPTIONS")
+            names.options = value;
+    }
+    return names;
+}
+
 std::unique_ptr<XkbKeymap> XkbKeymap::createDefault(std::string &error)
+{
+    const char *layout = std::getenv("XKB_DEFAULT_LAYOUT");
+    if (layout && *layout)
+        return create({}, error); // xkbcommon takes every XKB_DEFAULT_* itself
+    return create(keyboardNamesOfFile("/etc/default/keyboard"), error);
+}
+
+std::unique_ptr<XkbKeymap> XkbKeymap::create(const KeyboardNames &keyboard, std::string &error)
 {
     std::unique_ptr<XkbKeymap> result(new XkbKeymap);
     result->m_context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
@@ -38,10 +74,16 @@ std::unique_ptr<XkbKeymap> XkbKeymap::createDefault(std::string &error)
         error = "xkbcommon cannot start (no keyboard data found)";
         return nullptr;
     }
-    const xkb_rule_names names{}; // all defaults
+    const auto field = [](const std::string &value) { return value.empty() ? nullptr : value.c_str(); };
+    xkb_rule_names names{};
+    names.model = field(keyboard.model);
+    names.layout = field(keyboard.layout);
+    // A variant list only goes with the layouts it belongs to.
+    names.variant = keyboard.layout.empty() ? nullptr : field(keyboard.variant);
+    names.options = field(keyboard.options);
     result->m_keymap = xkb_keymap_new_from_names(result->m_context, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
     if (!result->m_keymap) {
-        error = "xkbcommon cannot compile the default keyboard map";
+        error = "xkbcommon cannot compile the keyboard map" + (keyboard.layout.empty() ? std::string() : " of layout " + keyboard.layout);
         return nullptr;
     }
     result->m_state = xkb_state_new(result->m_keymap);

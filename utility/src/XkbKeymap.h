@@ -1,6 +1,9 @@
-// XkbKeymap: the keyboard map that key sending without an X server types through: the default
-// map of xkbcommon (rules, model, layout from the XKB_DEFAULT_* environment, else evdev/pc105/us),
-// its text for a compositor, and the key codes of keysyms found by searching it.
+// XkbKeymap: the keyboard map that key sending without an X server types through: the map named
+// by the XKB_DEFAULT_* environment when it names a layout, else the system's keyboard
+// configuration (/etc/default/keyboard, which the desktops start from), else xkbcommon's
+// evdev/pc105/us; its text for a compositor, and the key codes of keysyms found by searching it.
+// A uinput keyboard's codes are read by the desktop with its own layout, so the map should be
+// the user's one: Ctrl+Z on a German map is the key labelled Z, evdev's KEY_Y.
 //
 // Also the order in which a shortcut's keys are pressed, shared by every way of sending keys.
 //
@@ -22,11 +25,21 @@ namespace pixkey {
 // reverse). Empty when the key (or a modifier) has no keysym, or when nothing is set.
 std::vector<std::uint32_t> shortcutKeysyms(std::uint16_t modifiers, std::uint16_t key);
 
+// The keyboard names of a configuration file in the form of /etc/default/keyboard (XKBMODEL,
+// XKBLAYOUT, XKBVARIANT, XKBOPTIONS as shell assignments); empty fields for what it lacks or
+// when it cannot be read.
+struct KeyboardNames {
+    std::string model, layout, variant, options;
+};
+KeyboardNames keyboardNamesOfFile(const std::string &path);
+
 class XkbKeymap {
 public:
     // The default keymap; null with a reason in `error` when xkbcommon cannot compile it (no
     // keyboard data installed).
     static std::unique_ptr<XkbKeymap> createDefault(std::string &error);
+    // The map of `names` (rules evdev); empty fields take xkbcommon's defaults.
+    static std::unique_ptr<XkbKeymap> create(const KeyboardNames &names, std::string &error);
     ~XkbKeymap();
     XkbKeymap(const XkbKeymap &) = delete;
     XkbKeymap &operator=(const XkbKeymap &) = delete;

@@ -100,6 +100,32 @@ TEST(UinputKeyCodes, ComeFromTheKeyboardMap)
     EXPECT_EQ(codesOf(*de, 0, 0xBA), (Codes{KEY_COMMA}));
 }
 
+TEST(UinputKeyCodes, FollowTheSystemKeyboardConfiguration)
+{
+    QTemporaryDir folder;
+    const std::string path = folder.filePath(QStringLiteral("keyboard")).toStdString();
+    std::ofstream(path) << "# KEYBOARD CONFIGURATION FILE\n"
+                           "XKBMODEL=\"pc105\"\nXKBLAYOUT='de'\nXKBVARIANT=\"\"\nXKBOPTIONS=\"ctrl:nocaps\"\n"
+                           "BACKSPACE=\"guess\"\n";
+    const KeyboardNames names = keyboardNamesOfFile(path);
+    EXPECT_EQ(names.model, "pc105");
+    EXPECT_EQ(names.layout, "de");
+    EXPECT_EQ(names.variant, "");
+    EXPECT_EQ(names.options, "ctrl:nocaps");
+    EXPECT_EQ(keyboardNamesOfFile(folder.filePath(QStringLiteral("missing")).toStdString()).layout, "");
+
+    std::string error;
+    std::unique_ptr<XkbKeymap> german = XkbKeymap::create(names, error);
+    if (!german)
+        GTEST_SKIP() << "no keyboard data: " << error;
+    // The key labelled Z on a German keyboard is where a US keyboard has Y.
+    EXPECT_EQ(codesOf(*german, kCtrl, 0x5A), (std::vector<std::uint16_t>{KEY_LEFTCTRL, KEY_Y}));
+
+    // A layout the keyboard data does not know: a clear error, no map.
+    EXPECT_FALSE(XkbKeymap::create({"", "no-such-layout", "", ""}, error));
+    EXPECT_NE(error.find("no-such-layout"), std::string::npos) << error;
+}
+
 TEST(KeySendingRoutes, TheWayIsChosenFromTheSession)
 {
     QTemporaryDir config;
