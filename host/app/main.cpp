@@ -14,6 +14,8 @@
 #include "TerminationSignals.h"
 #include "VirtualKeypadWindow.h"
 
+#include <pixkey/utility/KeySending.h>
+
 #include <QApplication>
 
 #include <cstdio>
@@ -51,6 +53,8 @@ int main(int argc, char **argv)
     pixkey::Runtime::Options options;
     options.arguments = arguments;
     options.exportOnBus = true;
+    // Sending keys is the Utility library's; its report joins the hook's.
+    options.moreCapabilities = [] { return pixkey::CapabilityReports{pixkey::KeySendingCapability()}; };
     options.window = [&self](pixkey::AppCore &core) -> std::unique_ptr<pixkey::RuntimeWindow> {
         return std::make_unique<pixkey::ConfiguratorWindowAdapter>(core, *self);
     };

@@ -121,11 +121,14 @@ Runtime::~Runtime()
     QCoreApplication::removePostedEvents(this);
 }
 
+CapabilityReports Runtime::hookCapabilities() const
+{
+    return m_options.capabilities ? m_options.capabilities() : m_hook ? m_hook->capabilities() : CapabilityReports();
+}
+
 CapabilityReports Runtime::desktopCapabilities() const
 {
-    CapabilityReports reports = m_options.capabilities ? m_options.capabilities()
-                                : m_hook                  ? m_hook->capabilities()
-                                                          : CapabilityReports();
+    CapabilityReports reports = hookCapabilities();
     if (m_options.moreCapabilities)
         for (CapabilityReport &report : m_options.moreCapabilities())
             reports.push_back(std::move(report));
@@ -134,7 +137,9 @@ CapabilityReports Runtime::desktopCapabilities() const
 
 bool Runtime::capabilityUnavailable(DesktopCapability capability) const
 {
-    for (const CapabilityReport &report : desktopCapabilities())
+    // Asked whenever the tray menu opens: the other parts' reports (which may look at the desktop
+    // for a moment) are left out unless they are the ones asked about.
+    for (const CapabilityReport &report : capability == DesktopCapability::SendKeys ? desktopCapabilities() : hookCapabilities())
         if (report.capability == capability)
             return report.state == CapabilityState::Unavailable;
     return false;

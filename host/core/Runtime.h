@@ -123,6 +123,7 @@ private:
     bool openOwnKeypad();
     void startWatchers();
     void deactivateActiveLayout();
+    CapabilityReports hookCapabilities() const;
 
     Options m_options;
     CommandLine m_commandLine;

@@ -9,6 +9,8 @@
 #include "OledSettingsDialog.h"
 #include "UiPictures.h"
 
+#include <pixkey/utility/KeySending.h>
+
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QGridLayout>
@@ -200,14 +202,45 @@ QWidget *SettingsDialog::makeDesktopPage()
     m_desktopGrid->setColumnStretch(2, 1);
     layout->addWidget(list);
     layout->addStretch(1);
+    m_uinputBox = new QCheckBox(tr("Allow sending keys through /dev/uinput"), page);
+    m_uinputBox->setToolTip(tr("Where the desktop offers no other way, keys that send keyboard shortcuts type "
+                               "through a keyboard device of the program's own; needs the udev rule shipped "
+                               "with the package"));
+    m_uinputEnabled = [] { return UinputKeySendingEnabled(); };
+    m_setUinputEnabled = [](bool on) { return SetUinputKeySendingEnabled(on); };
+    m_chooseKeySendingAgain = [] { ResetKeySending(); };
+    connect(m_uinputBox, &QCheckBox::toggled, this, [this](bool on) {
+        if (!m_setUinputEnabled(on)) {
+            const QSignalBlocker block(m_uinputBox);
+            m_uinputBox->setChecked(m_uinputEnabled());
+            if (m_core.showMessage)
+                m_core.showMessage(QStringLiteral("Sending keys through /dev/uinput could not be switched: the "
+                                                  "setting cannot be written."),
+                                   QStringLiteral("Pixkey mini Configurator"));
+        }
+        refreshDesktopPage();
+    });
     auto *again = new QPushButton(tr("Check again"), page);
     again->setObjectName(QStringLiteral("desktop-check-again"));
-    connect(again, &QPushButton::clicked, this, &SettingsDialog::refreshDesktopPage);
+    connect(again, &QPushButton::clicked, this, [this] {
+        m_chooseKeySendingAgain();
+        refreshDesktopPage();
+    });
     auto *row = new QHBoxLayout;
-    row->addStretch(1);
+    row->addWidget(m_uinputBox, 1);
     row->addWidget(again);
     layout->addLayout(row);
     return page;
+}
+
+void SettingsDialog::setKeySending(std::function<bool()> uinputEnabled, std::function<bool(bool)> setUinputEnabled,
+                                   std::function<void()> chooseAgain)
+{
+    m_uinputEnabled = std::move(uinputEnabled);
+    m_setUinputEnabled = std::move(setUinputEnabled);
+    m_chooseKeySendingAgain = std::move(chooseAgain);
+    const QSignalBlocker block(m_uinputBox);
+    m_uinputBox->setChecked(m_uinputEnabled());
 }
 
 void SettingsDialog::refreshDesktopPage()
@@ -376,6 +409,11 @@ void SettingsDialog::showSettings()
     m_snapshot = m_core.settings.values();
     applyToControls(m_snapshot);
     m_autostartBox->setChecked(m_autostart.isEnabled());
+    m_uinputSnapshot = m_uinputEnabled();
+    {
+        const QSignalBlocker block(m_uinputBox);
+        m_uinputBox->setChecked(m_uinputSnapshot);
+    }
     if (m_pages->currentWidget() == m_desktopPage)
         refreshDesktopPage();
     show();
@@ -407,6 +445,8 @@ void SettingsDialog::reject()
     hide();
     applyToControls(m_snapshot);
     m_autostartBox->setChecked(m_autostart.isEnabled());
+    if (m_uinputBox->isChecked() != m_uinputSnapshot)
+        m_uinputBox->setChecked(m_uinputSnapshot); // stores it back
     m_ok->setFocus();
 }
 

@@ -6,7 +6,8 @@
 // when the dialog was shown, the keypad too. "Start with the desktop" shows whether the user's
 // autostart entry is on; OK writes or removes the entry, Cancel leaves it as it was. The
 // "Desktop" page lists what works on this desktop (DesktopReport), read again whenever the dialog
-// or the page is shown and on "Check again".
+// or the page is shown and on "Check again" (which also lets the key sending choose its way
+// again), and switches key sending through /dev/uinput: at once, and back on Cancel.
 //
 // Works on the `AppCore` given, which must outlive it. [main-thread] like every widget.
 #pragma once
@@ -73,6 +74,11 @@ public:
     void refreshDesktopPage();
     // The page's lines as shown (tests and screenshots).
     const QList<DesktopLine> &desktopLines() const { return m_desktopLines; }
+    QCheckBox &uinputBox() const { return *m_uinputBox; }
+    // Replaces the stored uinput switch and the key sending's "choose again" (tests); default: the
+    // Utility library's.
+    void setKeySending(std::function<bool()> uinputEnabled, std::function<bool(bool)> setUinputEnabled,
+                       std::function<void()> chooseAgain);
     // Replaces the autostart entry the check box stands for (tests); default: the user's.
     void setAutostart(Autostart autostart) { m_autostart = std::move(autostart); }
 
@@ -117,6 +123,11 @@ private:
     QLabel *m_desktopSession = nullptr;
     std::function<DesktopItems()> m_desktopSource;
     QList<DesktopLine> m_desktopLines;
+    QCheckBox *m_uinputBox = nullptr;
+    bool m_uinputSnapshot = false;
+    std::function<bool()> m_uinputEnabled;
+    std::function<bool(bool)> m_setUinputEnabled;
+    std::function<void()> m_chooseKeySendingAgain;
 };
 
 } // namespace pixkey

@@ -272,6 +272,40 @@ TEST_F(SettingsDialogTest, DesktopPageShowsEachCapabilityWithItsStepOrFallback)
     EXPECT_EQ(page.findChildren<QLabel *>(QRegularExpression(QStringLiteral("^desktop-step-"))).size(), 0);
     EXPECT_EQ(labelText(page, QStringLiteral("desktop-name-0")), QStringLiteral("<b>Modifier rows</b>"));
 
+    // Sending keys through /dev/uinput: switched at once (the report is read again), put back by
+    // Cancel; a setting that cannot be written leaves the box as stored and says so.
+    bool stored = false, writable = true;
+    int choices = 0;
+    dialog.setKeySending([&] { return stored; },
+                         [&](bool on) {
+                             if (writable)
+                                 stored = on;
+                             return writable;
+                         },
+                         [&] { ++choices; });
+    again->click();
+    EXPECT_EQ(choices, 1); // "Check again" lets the key sending choose its way again
+    asked = 0;
+    dialog.setDesktopReport([&] { ++asked; return mixedReport(); });
+    dialog.showSettings();
+    EXPECT_EQ(asked, 1); // the Desktop page is the one shown
+    dialog.uinputBox().click();
+    EXPECT_TRUE(stored);
+    EXPECT_EQ(asked, 2);
+    dialog.reject();
+    EXPECT_FALSE(stored);
+    EXPECT_FALSE(dialog.uinputBox().isChecked());
+    dialog.showSettings();
+    writable = false;
+    dialog.uinputBox().click();
+    EXPECT_FALSE(dialog.uinputBox().isChecked());
+    ASSERT_FALSE(messages.empty());
+    EXPECT_TRUE(messages.back().text.contains(QStringLiteral("/dev/uinput")));
+    writable = true;
+    dialog.uinputBox().click();
+    dialog.accept();
+    EXPECT_TRUE(stored); // OK keeps it
+
     // Nothing known: the page says so instead of an empty list.
     dialog.setDesktopReport({});
     again->click();
