@@ -176,17 +176,28 @@ bool KWinScript::open(std::string &error)
     }
     m_scriptPath = path;
 
-    // A copy that crashed under the same process id (after a restart, say) left its script loaded.
-    unloadScript(m_plugin);
-    slot = nullptr;
-    r = sd_bus_call_method_async(bus, &slot, "org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting", "loadScript",
-                                 &KWinScript::onLoaded, this, "ss", m_scriptPath.c_str(), m_plugin.c_str());
-    if (r < 0) {
-        error = "cannot ask KWin to load the script: " + sdbus::errorText(r);
+    if (!loadScript(error)) {
         m_bus.reset();
         return false;
     }
+    return true;
+}
+
+bool KWinScript::loadScript(std::string &error)
+{
+    // A copy that crashed under the same process id (after a restart, say) left its script loaded.
+    unloadScript(m_plugin);
+    sd_bus_slot *slot = nullptr;
+    const int r = sd_bus_call_method_async(m_bus.get(), &slot, "org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting",
+                                           "loadScript", &KWinScript::onLoaded, this, "ss", m_scriptPath.c_str(),
+                                           m_plugin.c_str());
+    if (r < 0) {
+        error = "cannot ask KWin to load the script: " + sdbus::errorText(r);
+        return false;
+    }
     m_loadSlot.reset(slot);
+    m_runSlot.reset();
+    m_runAttempt = 0;
     m_state = State::Loading;
     return true;
 }
@@ -238,7 +249,8 @@ int KWinScript::onKWinOwner(sd_bus_message *reply, void *self, sd_bus_error *)
         me->fail("KWin is not on the session bus (no org.kde.KWin)");
         return 0;
     }
-    me->m_kwinOwner = owner;
+    if (me->m_kwinOwner.empty() && me->m_state != State::Waiting)
+        me->m_kwinOwner = owner;
     return 0;
 }
 
@@ -308,9 +320,27 @@ int KWinScript::onOwnerChanged(sd_bus_message *message, void *self, sd_bus_error
     const char *name = nullptr, *oldOwner = nullptr, *newOwner = nullptr;
     if (sd_bus_message_read(message, "sss", &name, &oldOwner, &newOwner) < 0 || !name)
         return 0;
-    if (std::string(name) == "org.kde.KWin" && !me->m_kwinOwner.empty() && oldOwner
-        && me->m_kwinOwner == oldOwner)
-        me->fail("KWin left the session bus");
+    if (std::string(name) != "org.kde.KWin" || me->m_state == State::Failed)
+        return 0;
+    if (oldOwner && *oldOwner && me->m_kwinOwner == oldOwner) {
+        // KWin went away, with the script and its windows. Plasma starts it again after a crash,
+        // under a new connection: the script is loaded into the new one then.
+        me->m_kwinOwner.clear();
+        me->m_loadSlot.reset();
+        me->m_runSlot.reset();
+        me->m_ids.clear();
+        me->m_windows.clear();
+        if (me->m_active)
+            me->m_pending.emplace_back(me->m_active, 0);
+        me->m_active = 0;
+        me->m_state = State::Waiting;
+    }
+    if (newOwner && *newOwner && me->m_state == State::Waiting) {
+        me->m_kwinOwner = newOwner;
+        std::string error;
+        if (!me->loadScript(error))
+            me->fail(error);
+    }
     return 0;
 }
 
@@ -392,7 +422,8 @@ CapabilityReports KWinScript::capabilities() const
         report.how = m_failure;
     } else {
         report.state = CapabilityState::Working;
-        report.how = "a KWin script reports the active window";
+        report.how = m_state == State::Waiting ? "a KWin script reports the active window (loaded again once KWin is back)"
+                                               : "a KWin script reports the active window";
     }
     return {report};
 }

@@ -4,6 +4,9 @@
 // foreground changes with window ids of its own (1, 2, ... per KWin window) and answers the
 // process id and application id of those windows.
 //
+// When KWin leaves the bus and comes back (Plasma restarts it after a crash), the script is loaded
+// into the new KWin.
+//
 // The script file lives in the runtime folder as kwin-focus-PID-N.js and is loaded under the
 // plug-in name pixkey-focus-PID-N; the back end unloads it and removes the file when it is
 // destroyed, and on open unloads and removes those of copies that are no longer running.
@@ -55,7 +58,8 @@ public:
                                   const std::string &interface);
 
 private:
-    enum class State { Loading, Running, Failed };
+    // Waiting: KWin left the bus (a crash Plasma restarts it after); loaded again when it is back.
+    enum class State { Loading, Running, Waiting, Failed };
     struct Window {
         int pid = 0;
         std::string resourceClass;
@@ -68,6 +72,7 @@ private:
     static int onRun(sd_bus_message *reply, void *self, sd_bus_error *error);
     static int onOwnerChanged(sd_bus_message *message, void *self, sd_bus_error *error);
     int handleMethod(sd_bus_message *message);
+    bool loadScript(std::string &error);
     void runScript(const std::string &object);
     void fail(const std::string &why);
     void removeStaleScripts();

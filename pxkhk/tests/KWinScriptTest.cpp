@@ -2,7 +2,7 @@
 // the script it loads reports activation of two test clients with their process and app id, other
 // callers are refused, the script goes when the back end does, and scripts left by crashed copies
 // are unloaded. Without KWin on the bus the back end says so and stops. KWin's idle time comes
-// through the Wayland back end's ext-idle-notify-v1.
+// through the Wayland back end's ext-idle-notify-v1. A KWin started again gets the script again.
 #include "BackendDriver.h"
 #include "KWinScript.h"
 #include "WaylandProtocols.h"
@@ -238,6 +238,53 @@ TEST_F(KWinSession, IdleTimeFromTheStandardIdleNotification)
     const std::uint32_t first = *backend.idleTime();
     driver.runFor(backend, 250ms);
     EXPECT_GE(*backend.idleTime(), first + 200);
+}
+
+// Plasma starts KWin again after a crash: the back end loads its script into the new KWin and goes
+// on reporting, with the old KWin's windows forgotten.
+TEST(KWinRestart, TheScriptIsLoadedIntoTheNewKWin)
+{
+    SessionBus bus;
+    if (!bus.running())
+        GTEST_SKIP() << bus.error();
+    HeadlessCompositor::Options options;
+    options.kind = HeadlessCompositor::Kind::KWin;
+    options.busAddress = bus.address();
+    auto first = std::make_unique<HeadlessCompositor>(options);
+    if (!first->running())
+        GTEST_SKIP() << first->skipReason();
+    char folder[] = "/tmp/pixkey-kwin-test-XXXXXX";
+    ASSERT_TRUE(::mkdtemp(folder));
+
+    KWinScript script({.busAddress = bus.address(), .runtimeFolder = std::string(folder) + "/pixkey"});
+    std::string error;
+    ASSERT_TRUE(script.open(error)) << error;
+    BackendDriver driver;
+    ASSERT_TRUE(driver.runUntil(script, [&] { return script.running() || !script.usable(); }));
+    ASSERT_TRUE(script.usable()) << script.failure();
+    {
+        ServiceProcess editor(first->clientOptions("editor"));
+        ASSERT_TRUE(editor.start(Probe::outputContains("mapped")));
+        ASSERT_TRUE(driver.runUntil(script, [&] { return script.applicationIdOfWindow(script.activeWindow()) == "editor"; }));
+        const unsigned long editorWindow = script.activeWindow();
+
+        first->stop();
+        ASSERT_TRUE(driver.runUntil(script, [&] { return script.activeWindow() == 0; }));
+        EXPECT_TRUE(driver.reported(editorWindow, 0));
+        EXPECT_EQ(script.processIdOfWindow(editorWindow), 0);
+        EXPECT_TRUE(script.usable());
+        EXPECT_FALSE(script.running());
+    }
+
+    HeadlessCompositor second(options);
+    ASSERT_TRUE(second.running()) << second.skipReason();
+    ASSERT_TRUE(driver.runUntil(script, [&] { return script.running() || !script.usable(); }));
+    ASSERT_TRUE(script.usable()) << script.failure();
+    ServiceProcess viewer(second.clientOptions("viewer"));
+    ASSERT_TRUE(viewer.start(Probe::outputContains("mapped")));
+    ASSERT_TRUE(driver.runUntil(script, [&] { return script.applicationIdOfWindow(script.activeWindow()) == "viewer"; }));
+    EXPECT_EQ(script.processIdOfWindow(script.activeWindow()), viewer.pid());
+    std::filesystem::remove_all(folder);
 }
 
 TEST(KWinScriptWithoutKWin, SaysSoAndStops)
