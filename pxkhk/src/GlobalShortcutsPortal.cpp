@@ -377,8 +377,14 @@ void GlobalShortcutsPortal::handleResponse(std::uint32_t code, sd_bus_message *r
             if (key == "shortcuts")
                 readShortcuts(results);
         });
-        m_state = State::Bound;
         m_failure.clear();
+        if (m_session.empty()) {
+            // The session was closed while the binding was on its way.
+            m_state = State::Connecting;
+            createSession();
+            return;
+        }
+        m_state = State::Bound;
         if (m_bindWanted)
             bindShortcuts();
     }
@@ -440,7 +446,12 @@ int GlobalShortcutsPortal::onSessionClosed(sd_bus_message *, void *self, sd_bus_
     auto *portal = static_cast<GlobalShortcutsPortal *>(self);
     portal->m_session.clear();
     portal->m_closedSlot.reset();
-    portal->fail(State::Failed, "the desktop closed the shortcut session");
+    // The desktop ended the session (its portal restarted, the user revoked it): a new one is
+    // made and the hotkeys bound to it again.
+    std::fprintf(stderr, "pxkhk: switch hotkey: the desktop closed the shortcut session; making a new one\n");
+    portal->m_state = State::Connecting;
+    if (portal->m_step == Step::Nothing)
+        portal->createSession();
     return 0;
 }
 

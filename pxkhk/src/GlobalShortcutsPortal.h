@@ -9,8 +9,9 @@
 // hotkeyPressed(id, key * 65536 + modifiers) of the combination the id was registered with; the
 // desktop may have given it another trigger, which the report names.
 //
-// A portal that does not answer within the time-outs, refuses, or goes away leaves the hotkey
-// unavailable with the reason in the report; it never blocks the hook thread.
+// A session the desktop closes is made again and the hotkeys bound anew. A portal that does not
+// answer within the time-outs, refuses, or goes away leaves the hotkey unavailable with the
+// reason in the report; it never blocks the hook thread.
 //
 // Threads: hook thread only (DesktopBackend.h). Owns its sd-bus connection.
 #pragma once

@@ -211,6 +211,23 @@ TEST_F(GlobalShortcutsPortalTest, BindsTheHotkeyAndReportsItsActivation)
     EXPECT_EQ(events.hotkeys.size(), 1u);
 }
 
+TEST_F(GlobalShortcutsPortalTest, ASessionTheDesktopClosedIsMadeAgainWithTheHotkeys)
+{
+    auto backend = openPortal();
+    Events events;
+    ASSERT_TRUE(backend->registerHotkey(3, kCtrl | kAlt, 0x4B));
+    ASSERT_TRUE(runUntil(*backend, events, [&] { return backend->state() == GlobalShortcutsPortal::State::Bound; }))
+        << backend->failure();
+    ASSERT_TRUE(mockCall("CloseSessions", ""));
+    ASSERT_TRUE(runUntil(*backend, events, [&] { return backend->state() != GlobalShortcutsPortal::State::Bound; }));
+    ASSERT_TRUE(runUntil(*backend, events, [&] { return backend->state() == GlobalShortcutsPortal::State::Bound; }))
+        << backend->failure();
+    // Activation in the new session (the mock's last) reaches the hotkey.
+    ASSERT_TRUE(mockCall("Activate", "s", "switch-hotkey-3"));
+    ASSERT_TRUE(runUntil(*backend, events, [&] { return !events.hotkeys.empty(); }));
+    EXPECT_EQ(events.hotkeys[0].first, 3);
+}
+
 TEST_F(GlobalShortcutsPortalTest, UserDecliningLeavesAStepAndAskingAgainBinds)
 {
     ASSERT_TRUE(mockCall("SetBehaviour", "uas", 1u, 0)); // the user says no

@@ -8,7 +8,7 @@ SetBehaviour:
   never_answer:  a list of method names whose Response never comes
   registry:      false leaves the host registry out (a portal older than 1.19)
 Test helpers on org.freedesktop.DBus.Mock: Activate(shortcut id) emits Activated for the last
-session, BoundShortcuts() lists (id, preferred trigger) of the last binding, RegisteredIds() the
+session, CloseSessions() ends every session as a desktop does, BoundShortcuts() lists (id, preferred trigger) of the last binding, RegisteredIds() the
 application ids registered.
 '''
 
@@ -111,3 +111,11 @@ def BoundShortcuts(self):
 @dbus.service.method(MOCK_IFACE, in_signature='', out_signature='as')
 def RegisteredIds(self):
     return dbus.Array(self.gs_registered, signature='s')
+
+
+@dbus.service.method(MOCK_IFACE, in_signature='', out_signature='')
+def CloseSessions(self):
+    for path in self.gs_sessions:
+        if path in mockobject.objects:
+            mockobject.objects[path].EmitSignal(SESSION_IFACE, 'Closed', 'a{sv}', [dbus.Dictionary({}, signature='sv')])
+            self.RemoveObject(path)
