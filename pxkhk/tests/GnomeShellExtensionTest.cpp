@@ -187,14 +187,4 @@ TEST_F(GnomeExtensionTest, SurvivesAnExtensionThatTalksNonsense)
     EXPECT_TRUE(backend.usable());
 }
 
-TEST(GnomeShellExtensionRows, MaskBitsSelectTheRows)
-{
-    EXPECT_EQ(GnomeShellExtension::rowOfMask(0), 0);
-    EXPECT_EQ(GnomeShellExtension::rowOfMask(4), 1);      // Ctrl
-    EXPECT_EQ(GnomeShellExtension::rowOfMask(1), 2);      // Shift
-    EXPECT_EQ(GnomeShellExtension::rowOfMask(8), 3);      // Alt
-    EXPECT_EQ(GnomeShellExtension::rowOfMask(2 | 4), 1);  // Caps Lock does not count
-    EXPECT_EQ(GnomeShellExtension::rowOfMask(4 | 8 | 1), 0);
-}
-
 } // namespace
