@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -195,7 +196,7 @@ TEST_F(KWinSession, ScriptsOfCrashedCopiesAreUnloaded)
     if (dead == 0)
         ::_exit(0);
     ::waitpid(dead, nullptr, 0);
-    std::filesystem::create_directories(m_folder);
+    ::mkdir(m_folder.c_str(), 0700); // as the hook makes it
     const std::string stalePlugin = "pixkey-focus-" + std::to_string(dead) + "-0";
     const std::string staleFile = m_folder + "/kwin-focus-" + std::to_string(dead) + "-0.js";
     writeFile(staleFile, "print('left behind');\n");
