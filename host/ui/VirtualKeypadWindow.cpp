@@ -12,6 +12,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPaintEvent>
 #include <QPainterPath>
 
 #include <algorithm>
@@ -186,25 +187,39 @@ bool VirtualKeypadWindow::refresh()
         return false;
     m_seenGeneration = generation; // read first: a change during the read shows on the next poll
     readFrames();
-    update();
     return true;
+}
+
+QRect VirtualKeypadWindow::keyPaintRect(int deviceKey) const
+{
+    // The screen with the outline of a pressed key around it (3 pixels out, a pen of 2).
+    return keyRect(deviceKey).adjusted(-5, -5, 5, 5).toAlignedRect();
 }
 
 void VirtualKeypadWindow::readFrames()
 {
-    for (int key = 1; key <= KeypadEmulator::kKeys; ++key)
-        m_keys[size_t(key - 1)] = keyImage(key);
+    // Only the screens whose picture changed are repainted: the backdrop and the body under the
+    // others stay as they are.
+    for (int key = 1; key <= KeypadEmulator::kKeys; ++key) {
+        QImage image = keyImage(key);
+        QImage &shown = m_keys[size_t(key - 1)];
+        if (image == shown)
+            continue;
+        shown = std::move(image);
+        update(keyPaintRect(key));
+    }
 }
 
-void VirtualKeypadWindow::paintEvent(QPaintEvent *)
+void VirtualKeypadWindow::paintEvent(QPaintEvent *event)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
+    const QRect dirty = event->rect();
 
     QLinearGradient backdrop(0, 0, 0, height());
     backdrop.setColorAt(0, QColor(0xEE, 0xF1, 0xF5));
     backdrop.setColorAt(1, QColor(0xD3, 0xD9, 0xE1));
-    painter.fillRect(rect(), backdrop);
+    painter.fillRect(dirty, backdrop);
 
     // The body is drawn from its vector picture once per size, density and turn.
     const bool vertical = KeypadArt::isVertical(m_orientation);
@@ -220,12 +235,21 @@ void VirtualKeypadWindow::paintEvent(QPaintEvent *)
         KeypadArt::paintBody(bodyPainter, QRectF(QPointF(0, 0), body.size()), vertical, KeypadArt::isTurnedOver(m_orientation));
         m_bodyKey = bodyKey;
     }
-    painter.drawPixmap(body.topLeft(), m_body);
+    // Only the part of the body that is being repainted is copied (the source in the pixmap's own
+    // pixels).
+    const QRectF bodyPart = body.intersected(QRectF(dirty));
+    if (!bodyPart.isEmpty()) {
+        const QRectF source = bodyPart.translated(-body.topLeft());
+        painter.drawPixmap(bodyPart, m_body,
+                           QRectF(source.topLeft() * ratio, source.size() * ratio));
+    }
 
     // The screens: pixels as the keypad lights them, unsmoothed so a pixel stays a pixel.
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
     for (int key = 1; key <= KeypadEmulator::kKeys; ++key) {
         const QRectF target = keyRect(key);
+        if (!keyPaintRect(key).intersects(dirty))
+            continue;
         painter.save();
         painter.translate(target.center());
         painter.rotate(faceRotation());
@@ -274,7 +298,7 @@ void VirtualKeypadWindow::mousePressEvent(QMouseEvent *event)
         if (key) {
             m_pressedKey = key;
             pressKey(key); // the keypad reports the press, not the release
-            update();
+            update(keyPaintRect(key));
             return;
         }
     }
@@ -284,8 +308,8 @@ void VirtualKeypadWindow::mousePressEvent(QMouseEvent *event)
 void VirtualKeypadWindow::mouseReleaseEvent(QMouseEvent *event)
 {
     if (m_pressedKey) {
+        update(keyPaintRect(m_pressedKey));
         m_pressedKey = 0;
-        update();
     }
     QWidget::mouseReleaseEvent(event);
 }

@@ -13,8 +13,8 @@
 // The host reads PIXKEY_PORT when it builds its device link, so the window is started and the
 // variable set to linkPath() before that.
 //
-// While visible the window polls the emulator's change counter 30 times a second and repaints only
-// when it moved; hidden it does not poll. The window owns the emulator; the link path lives in a
+// While visible the window polls the emulator's change counter 30 times a second and, when it
+// moved, repaints only the screens whose picture changed; hidden it does not poll. The window owns the emulator; the link path lives in a
 // private temporary folder that is removed with the window (or at the path given).
 //
 // [main-thread] like every widget. The emulator runs its own thread behind its own lock.
@@ -93,6 +93,9 @@ private:
     // Key position (0..2 along the body) that shows device key 1..3, and the turn of its picture.
     int positionOfKey(int deviceKey) const;
     int faceRotation() const;
+    // Where device key 1..3 is repainted: its screen and the outline drawn around it when pressed.
+    QRect keyPaintRect(int deviceKey) const;
+    // Reads the three screens and repaints those that changed.
     void readFrames();
 
     std::unique_ptr<QTemporaryDir> m_tempDir; // only when no link path was given

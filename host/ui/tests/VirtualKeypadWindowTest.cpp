@@ -11,7 +11,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QPaintEvent>
 #include <QPainter>
+#include <QRegion>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -250,6 +252,57 @@ TEST_F(VirtualKeypadWindowTest, PollsOnlyWhileVisibleAndRepaintsOnChange)
         << "the shown window picks up new frames by itself";
     m_window.hide();
     EXPECT_FALSE(m_window.isPolling());
+}
+
+// Collects the regions of the paint events a widget receives.
+class PaintRecorder : public QObject {
+public:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            painted += static_cast<QPaintEvent *>(event)->region();
+        return false;
+    }
+    QRegion painted;
+};
+
+TEST_F(VirtualKeypadWindowTest, AFaceChangeRepaintsOnlyThatKeysScreen)
+{
+    m_window.show();
+    sendFaces(0);
+    const QPoint where = m_window.keyRect(1).topLeft().toPoint() + QPoint(20, 20);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return classify(shot().pixel(where)) == Colour::Red; }, 10000));
+    QTest::qWait(100); // the paints of the first faces are done
+
+    PaintRecorder recorder;
+    m_window.installEventFilter(&recorder);
+    // The middle key (device key 2 in orientation 0) gets the first key's face; the others keep theirs.
+    std::vector<uint8_t> picture(pixkey::kPictureBytes);
+    pixkey::orientFace(face(0).data(), 0, picture.data());
+    ASSERT_EQ(m_link->SubmitFrame(pixkey::deviceKeyForSlot(1, 0), picture.data(), true), 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !recorder.painted.isEmpty(); }, 10000));
+    QTest::qWait(100);
+    m_window.removeEventFilter(&recorder);
+    const QRect bounds = recorder.painted.boundingRect();
+    EXPECT_TRUE(m_window.keyRect(2).adjusted(-6, -6, 6, 6).contains(QRectF(bounds)))
+        << bounds.x() << "," << bounds.y() << " " << bounds.width() << "x" << bounds.height();
+    EXPECT_FALSE(recorder.painted.intersects(m_window.keyRect(1).toRect()));
+    EXPECT_FALSE(recorder.painted.intersects(m_window.keyRect(3).toRect()));
+    // What the partial repaint left on the screen: the new face on key 2, the old ones beside it.
+    const QImage after = m_window.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(quadrantsOnScreen(after, 2), quadrantsOnScreen(after, 1));
+    EXPECT_NE(quadrantsOnScreen(after, 3), quadrantsOnScreen(after, 1));
+
+    // A change of brightness changes every screen: all three are repainted, the window is not.
+    recorder.painted = QRegion();
+    m_window.installEventFilter(&recorder);
+    ASSERT_EQ(m_link->PostCommand(pixkey::LinkCommand::SetBrightness, 20, true), 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        return recorder.painted.intersects(m_window.keyRect(1).toRect())
+            && recorder.painted.intersects(m_window.keyRect(3).toRect());
+    }, 10000));
+    m_window.removeEventFilter(&recorder);
+    EXPECT_FALSE(recorder.painted.contains(QPoint(1, 1))) << "the backdrop's corner is not repainted";
 }
 
 // Faces with a number and a colour wash, the way a plug-in might paint them.
