@@ -333,9 +333,11 @@ CapabilityReports GnomeShellExtension::capabilities() const
         if (!installedFolder().empty()) {
             focus.how = rows.how = "the Pixkey mini GNOME Shell extension is installed but not enabled";
             focus.step = rows.step = "enable the extension: gnome-extensions enable " + uuid
-                                     + " (or switch it on in the Extensions app)";
+                                     + " (or switch it on in the Extensions app; log out and in first if it was "
+                                       "just installed)";
         } else {
-            focus.how = rows.how = "GNOME Shell offers no focused-window interface; the Pixkey mini extension provides it";
+            focus.how = "GNOME Shell offers no focused-window interface; the Pixkey mini extension provides it";
+            rows.how = "GNOME Shell tells other programs the held modifiers only through the Pixkey mini extension";
             focus.step = rows.step = "install the Pixkey mini GNOME Shell extension (the pixkey-mini package puts it in "
                                      "/usr/share/gnome-shell/extensions/" + uuid + "), log out and in, then enable it: "
                                      "gnome-extensions enable " + uuid;
