@@ -89,12 +89,12 @@ QString fallback(DesktopCapability capability)
 {
     switch (capability) {
     case DesktopCapability::ActiveWindow:
-        return QStringLiteral("Choose layouts from the tray menu or with \"pixkeyctl activate NAME\"; layouts made for "
+        return QStringLiteral("Choose layouts from the tray menu or with `pixkeyctl activate NAME`; layouts made for "
                               "a program do not follow the window in front.");
     case DesktopCapability::SwitchHotkey:
-        return QStringLiteral("Bind a key to \"pixkeyctl switch-layout\" in your desktop's keyboard settings.");
+        return QStringLiteral("Bind a key to `pixkeyctl switch-layout` in your desktop's keyboard settings.");
     case DesktopCapability::ModifierRows:
-        return QStringLiteral("Choose a row from the tray menu's \"Row\" submenu or with \"pixkeyctl row NAME\" "
+        return QStringLiteral("Choose a row from the tray menu's Row submenu or with `pixkeyctl row NAME` "
                               "(Default, Ctrl, Shift, Alt, Alt+Shift, Ctrl+Shift).");
     case DesktopCapability::IdleTime:
         return QStringLiteral("None: the idle layout and the dark keys do not come on after a time without input.");
@@ -137,7 +137,14 @@ DesktopLine line(const DesktopItem &item)
     line.value = item.state;
     line.state = QString::fromUtf8(capabilityStateName(item.state));
     line.how = item.how;
-    line.step = item.step;
+    // The parts of the program word their steps as clauses ("bind a key to ..."); shown as a
+    // sentence each.
+    line.step = item.step.trimmed();
+    if (!line.step.isEmpty()) {
+        line.step[0] = line.step[0].toUpper();
+        if (!QStringLiteral(".!?").contains(line.step.back()))
+            line.step += QLatin1Char('.');
+    }
     return line;
 }
 

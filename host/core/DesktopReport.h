@@ -34,7 +34,7 @@ struct DesktopItem {
 };
 using DesktopItems = QList<DesktopItem>;
 
-// One item as both surfaces show it.
+// One item as both surfaces show it (the step as a sentence: capital first letter, full stop).
 struct DesktopLine {
     QString name;  // "Active window", ..., "Notification area"
     QString state; // "working", "needs a step", "unavailable"

@@ -480,21 +480,21 @@ TEST(DesktopReportTest, FallbacksStepsAndWhatTheBusCarries)
         {DesktopCapability::ActiveWindow, CapabilityState::Working, "sway IPC focus events", "left over"},
         {DesktopCapability::SwitchHotkey, CapabilityState::Unavailable, "no GlobalShortcuts portal", ""},
         {DesktopCapability::ModifierRows, CapabilityState::Unavailable, "none", "Use the keypad's own row key."},
-        {DesktopCapability::IdleTime, CapabilityState::NeedsStep, "GNOME Shell extension", "Enable the extension."},
+        {DesktopCapability::IdleTime, CapabilityState::NeedsStep, "GNOME Shell extension", " enable the extension "},
     };
     const DesktopItems items = DesktopReport::items(reports, TrayState::Unknown, QString());
     ASSERT_EQ(items.size(), 4); // no notification-area line while the tray has not decided
     EXPECT_TRUE(items[0].step.isEmpty()); // a working capability has nothing to do
-    EXPECT_TRUE(items[1].step.contains(QStringLiteral("pixkeyctl switch-layout"))); // the fallback filled in
+    EXPECT_TRUE(items[1].step.contains(QStringLiteral("`pixkeyctl switch-layout`"))); // the fallback filled in
     EXPECT_EQ(items[2].step, QStringLiteral("Use the keypad's own row key.")); // a named one is kept
     EXPECT_EQ(DesktopReport::text(items).toStdString(),
               "Active window: working (sway IPC focus events)\n"
               "Switch hotkey: unavailable (no GlobalShortcuts portal)\n"
-              "    Bind a key to \"pixkeyctl switch-layout\" in your desktop's keyboard settings.\n"
+              "    Bind a key to `pixkeyctl switch-layout` in your desktop's keyboard settings.\n"
               "Modifier rows: unavailable (none)\n"
               "    Use the keypad's own row key.\n"
               "Idle time: needs a step (GNOME Shell extension)\n"
-              "    Enable the extension.\n");
+              "    Enable the extension.\n"); // a clause is shown as a sentence
 
     // Without a notification area the window is the way in; on GNOME the extension is the step.
     const DesktopItem plain = DesktopReport::items({}, TrayState::Missing, QStringLiteral("sway")).value(0);
@@ -573,7 +573,7 @@ TEST_F(HostBusTest, SwitchLayoutRowAndDesktopFromPixkeyctl)
                                                       "Switch hotkey: needs a step (the GlobalShortcuts portal)\n"
                                                       "    Confirm the shortcut once.\n"
                                                       "Modifier rows: unavailable (sway reports no held modifiers)\n"
-                                                      "    Choose a row from the tray menu's \"Row\" submenu or with \"pixkeyctl row NAME\"")))
+                                                      "    Choose a row from the tray menu's Row submenu or with `pixkeyctl row NAME`")))
         << qPrintable(desktop.out);
     EXPECT_TRUE(a.capabilityUnavailable(DesktopCapability::ModifierRows));
     EXPECT_FALSE(a.capabilityUnavailable(DesktopCapability::SendKeys)); // not reported
