@@ -9,6 +9,12 @@
 #include "RecordingSink.h"
 #include "SwayCommand.h"
 #include "WaylandProtocols.h"
+#include "virtual-keyboard-unstable-v1-client-protocol.h"
+
+#include <wayland-client.h>
+#include <xkbcommon/xkbcommon.h>
+
+#include <sys/mman.h>
 
 #include <gtest/gtest.h>
 
@@ -53,6 +59,73 @@ bool drive(DesktopBackend &backend, Recorder &events, const std::function<bool()
     }
     return done();
 }
+
+// A keyboard of the test's own in the session (the compositor's virtual keyboard), for input that
+// ends an idle period.
+class TestKeyboard {
+public:
+    TestKeyboard(const std::string &display, const std::string &folder)
+    {
+        m_display = wl_display_connect((folder + "/" + display).c_str());
+        if (!m_display)
+            return;
+        wl_registry *registry = wl_display_get_registry(m_display);
+        static const wl_registry_listener listener = {
+            [](void *data, wl_registry *registry, uint32_t name, const char *interface, uint32_t) {
+                auto *self = static_cast<TestKeyboard *>(data);
+                if (std::strcmp(interface, wl_seat_interface.name) == 0 && !self->m_seat)
+                    self->m_seat = static_cast<wl_seat *>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
+                else if (std::strcmp(interface, zwp_virtual_keyboard_manager_v1_interface.name) == 0)
+                    self->m_manager = static_cast<zwp_virtual_keyboard_manager_v1 *>(
+                        wl_registry_bind(registry, name, &zwp_virtual_keyboard_manager_v1_interface, 1));
+            },
+            [](void *, wl_registry *, uint32_t) {}};
+        wl_registry_add_listener(registry, &listener, this);
+        wl_display_roundtrip(m_display);
+        if (!m_seat || !m_manager)
+            return;
+        m_keyboard = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(m_manager, m_seat);
+        xkb_context *context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+        xkb_keymap *keymap = xkb_keymap_new_from_names(context, nullptr, XKB_KEYMAP_COMPILE_NO_FLAGS);
+        char *text = keymap ? xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1) : nullptr;
+        if (text) {
+            const std::size_t size = std::strlen(text) + 1;
+            const int fd = ::memfd_create("pixkey-test-keymap", MFD_CLOEXEC);
+            if (fd >= 0 && ::write(fd, text, size) == ssize_t(size)) {
+                zwp_virtual_keyboard_v1_keymap(m_keyboard, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd, uint32_t(size));
+                m_ready = true;
+            }
+            if (fd >= 0)
+                ::close(fd);
+            std::free(text);
+        }
+        if (keymap)
+            xkb_keymap_unref(keymap);
+        xkb_context_unref(context);
+        wl_display_roundtrip(m_display);
+    }
+    ~TestKeyboard()
+    {
+        if (m_display)
+            wl_display_disconnect(m_display);
+    }
+    bool ready() const { return m_ready; }
+    // Presses and releases Shift (evdev code 42).
+    void tap()
+    {
+        zwp_virtual_keyboard_v1_key(m_keyboard, m_time++, 42, WL_KEYBOARD_KEY_STATE_PRESSED);
+        zwp_virtual_keyboard_v1_key(m_keyboard, m_time++, 42, WL_KEYBOARD_KEY_STATE_RELEASED);
+        wl_display_roundtrip(m_display);
+    }
+
+private:
+    wl_display *m_display = nullptr;
+    wl_seat *m_seat = nullptr;
+    zwp_virtual_keyboard_manager_v1 *m_manager = nullptr;
+    zwp_virtual_keyboard_v1 *m_keyboard = nullptr;
+    uint32_t m_time = 1;
+    bool m_ready = false;
+};
 
 // One sway for the whole program; the session's variables are set for the hook to find.
 class SwaySession : public ::testing::Environment {
@@ -243,6 +316,13 @@ TEST_F(WaylandSway, IdleTimeComesFromTheIdleNotificationInMilliseconds)
     std::this_thread::sleep_for(200ms);
     drive(backend, events, [] { return true; });
     EXPECT_GE(*backend.idleTime(), first + 150);
+
+    // A key typed ends it.
+    TestKeyboard keyboard(sway().waylandDisplay(), sway().runtimeFolder());
+    ASSERT_TRUE(keyboard.ready()) << "no virtual keyboard in the session";
+    keyboard.tap();
+    EXPECT_TRUE(drive(backend, events, [&] { return backend.idleTime().value_or(1) == 0; }))
+        << "idle time " << backend.idleTime().value_or(0);
 }
 
 TEST_F(WaylandSway, ACompositorThatGoesAwayIsDroppedAndTheHookCarriesOn)
