@@ -149,6 +149,8 @@ void TrayIcon::fillMenu(QMenu &menu)
         menu.addSeparator();
     if (m_core.activeLayout && m_rowsUnavailable && m_rowsUnavailable()) {
         QMenu *rows = menu.addMenu(tr("Row"));
+        // The idle layout has only its default row.
+        rows->setEnabled(!m_core.idleActive && !m_core.activeLayout->isNamed(QStringLiteral("Idle")));
         auto *rowGroup = new QActionGroup(rows);
         rowGroup->setExclusive(true);
         for (int row = 0; row < ModifierRow::kCount; ++row) {

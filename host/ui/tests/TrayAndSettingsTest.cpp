@@ -91,6 +91,9 @@ TEST_F(TrayTest, RowSubmenuOnlyWithoutAModifierSourceAndItLatchesTheRow)
     action(*window->tray().buildMenu(), QStringLiteral("Row"))->menu()->actions().at(3)->trigger();
     EXPECT_EQ(chosen, std::vector<int>{3});
     EXPECT_EQ(core->currentRow, 5);
+    EXPECT_TRUE(action(*window->tray().buildMenu(), QStringLiteral("Row"))->isEnabled());
+    core->select(-2);
+    EXPECT_FALSE(action(*window->tray().buildMenu(), QStringLiteral("Row"))->isEnabled());
 }
 
 TEST_F(TrayTest, TipNamesTheProfile)
