@@ -97,6 +97,16 @@ TEST_F(ConfiguratorScreenshots, WindowAndDialogs)
     auto menu = window->tray().buildMenu();
     save(*menu, QStringLiteral("tray-menu.png"));
     menu->hide();
+
+    // Where the desktop reports no held modifiers: the Row submenu, Shift latched.
+    window->tray().setRowsUnavailable([] { return true; });
+    core->setCurrentRow(2);
+    auto withRows = window->tray().buildMenu();
+    save(*withRows, QStringLiteral("tray-menu-rows.png"));
+    for (QAction *action : withRows->actions())
+        if (action->menu())
+            save(*action->menu(), QStringLiteral("tray-menu-row-submenu.png"));
+    withRows->hide();
 }
 
 } // namespace
