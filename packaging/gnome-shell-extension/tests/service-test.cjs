@@ -1,15 +1,15 @@
-// The extension's service outside GNOME Shell: the legacy build (service.js with its init()) runs
-// in a node context whose GI modules and `global` are small fakes recording what the service does
-// with them: what it exports and owns on the bus, which signals it emits for focus and modifier
-// changes, and that disabling it takes everything back.
+// The extension outside GNOME Shell: each build runs in a node context whose GI modules and
+// `global` are small fakes recording what the service does with them: what it exports and owns on
+// the bus, which signals it emits for focus and modifier changes, and that disabling it takes
+// everything back. The script build (GNOME 43/44) runs as it is, through its init(); the module
+// build (GNOME 45+) with its imports taken from the context and its default export kept there.
 //
-//   node service-test.cjs BUILD/legacy/pixkey-mini@vostrel.com/extension.js
+//   node service-test.cjs BUILD/legacy/UUID/extension.js BUILD/modules/UUID/extension.js
 'use strict';
 const assert = require('assert');
 const fs = require('fs');
 const vm = require('vm');
 
-const source = fs.readFileSync(process.argv[2], 'utf8');
 
 // Values made inside the context have that context's prototypes: compared as plain data.
 function same(actual, expected, message) {
@@ -86,6 +86,10 @@ function makeWorld() {
     world.display = display;
     world.context = vm.createContext({
         imports: {gi: {Gio, GLib, Shell}},
+        Gio, GLib, Shell,
+        Extension: class {
+            constructor(metadata) { this.metadata = metadata; }
+        },
         global: {display, get_pointer: () => [10, 20, world.mods]},
     });
     return world;
@@ -95,62 +99,76 @@ function window(sequence, wmClass, pid) {
     return {get_stable_sequence: () => sequence, get_wm_class: () => wmClass, get_pid: () => pid};
 }
 
-const world = makeWorld();
-vm.runInContext(source + '\n;this.__extension = init();', world.context);
-const extension = world.context.__extension;
+function check(build, file) {
+    const source = fs.readFileSync(file, 'utf8');
+    const world = makeWorld();
+    if (build === 'legacy') {
+        vm.runInContext(source + '\n;this.__extension = init();', world.context);
+    } else {
+        const imports = source.match(/^import .*$/mg) || [];
+        assert.deepStrictEqual(imports.map(line => line.split(' from ')[1]),
+            ["'gi://Gio';", "'gi://GLib';", "'gi://Shell';", "'resource:///org/gnome/shell/extensions/extension.js';"]);
+        const script = source.replace(/^import .*$/mg, '').replace('export default class', 'this.__Extension = class');
+        vm.runInContext(script + '\n;this.__extension = new this.__Extension({uuid: "pixkey-mini@vostrel.com"});', world.context);
+    }
+    const extension = world.context.__extension;
 
-// Enabled with nothing focused and nothing held.
-extension.enable();
-same(world.exported, ['/com/vostrel/PixkeyMini/Shell']);
-same(world.owned, ['com.vostrel.PixkeyMini.Shell']);
-assert.match(world.xml, /<signal name="FocusChanged">/);
-const service = world.object;
-same(service.GetFocus(), [0, '', '', 0]);
-assert.strictEqual(service.GetModifiers(), 0);
-assert.strictEqual(service.Version, 1);
-assert.ok(world.interval > 0 && world.interval <= 100, 'modifiers are read often enough for rows');
+    // Enabled with nothing focused and nothing held.
+    extension.enable();
+    same(world.exported, ['/com/vostrel/PixkeyMini/Shell']);
+    same(world.owned, ['com.vostrel.PixkeyMini.Shell']);
+    assert.match(world.xml, /<signal name="FocusChanged">/);
+    const service = world.object;
+    same(service.GetFocus(), [0, '', '', 0]);
+    assert.strictEqual(service.GetModifiers(), 0);
+    assert.strictEqual(service.Version, 1);
+    assert.ok(world.interval > 0 && world.interval <= 100, 'modifiers are read often enough for rows');
 
-// A window with a desktop file gets the focus: one signal, and GetFocus agrees.
-const editor = window(5, 'gnome-text-editor', 4242);
-world.apps.set(editor, {get_id: () => 'org.gnome.TextEditor.desktop', is_window_backed: () => false});
-world.display.focus_window = editor;
-world.fire('notify::focus-window');
-world.fire('notify::focus-app'); // the same state again: no second signal
-same(world.signals, [['FocusChanged', '(ussu)', [5, 'org.gnome.TextEditor.desktop', 'gnome-text-editor', 4242]]]);
-same(service.GetFocus(), [5, 'org.gnome.TextEditor.desktop', 'gnome-text-editor', 4242]);
+    // A window with a desktop file gets the focus: one signal, and GetFocus agrees.
+    const editor = window(5, 'gnome-text-editor', 4242);
+    world.apps.set(editor, {get_id: () => 'org.gnome.TextEditor.desktop', is_window_backed: () => false});
+    world.display.focus_window = editor;
+    world.fire('notify::focus-window');
+    world.fire('notify::focus-app'); // the same state again: no second signal
+    same(world.signals, [['FocusChanged', '(ussu)', [5, 'org.gnome.TextEditor.desktop', 'gnome-text-editor', 4242]]]);
+    same(service.GetFocus(), [5, 'org.gnome.TextEditor.desktop', 'gnome-text-editor', 4242]);
 
-// A window without one (GNOME makes up a "window:N" application) and without a known process.
-const terminal = window(6, 'xterm', -1);
-world.apps.set(terminal, {get_id: () => 'window:6', is_window_backed: () => true});
-world.display.focus_window = terminal;
-world.fire('notify::focus-window');
-same(world.signals.pop(), ['FocusChanged', '(ussu)', [6, '', 'xterm', 0]]);
+    // A window without one (GNOME makes up a "window:N" application) and without a known process.
+    const terminal = window(6, 'xterm', -1);
+    world.apps.set(terminal, {get_id: () => 'window:6', is_window_backed: () => true});
+    world.display.focus_window = terminal;
+    world.fire('notify::focus-window');
+    same(world.signals.pop(), ['FocusChanged', '(ussu)', [6, '', 'xterm', 0]]);
 
-// Nothing focused.
-world.display.focus_window = null;
-world.fire('notify::focus-window');
-same(world.signals.pop(), ['FocusChanged', '(ussu)', [0, '', '', 0]]);
+    // Nothing focused.
+    world.display.focus_window = null;
+    world.fire('notify::focus-window');
+    same(world.signals.pop(), ['FocusChanged', '(ussu)', [0, '', '', 0]]);
 
-// Modifiers: Ctrl with a mouse button held reads Ctrl; Caps Lock changes nothing; release.
-world.signals.length = 0;
-world.mods = 4 | 256;
-world.tick();
-world.mods = 4 | 256 | 2;
-world.tick();
-same(world.signals, [['ModifiersChanged', '(u)', [4]]]);
-assert.strictEqual(service.GetModifiers(), 4);
-world.mods = 0;
-world.tick();
-same(world.signals.pop(), ['ModifiersChanged', '(u)', [0]]);
+    // Modifiers: Ctrl with a mouse button held reads Ctrl; Caps Lock changes nothing; release.
+    world.signals.length = 0;
+    world.mods = 4 | 256;
+    world.tick();
+    world.mods = 4 | 256 | 2;
+    world.tick();
+    same(world.signals, [['ModifiersChanged', '(u)', [4]]]);
+    assert.strictEqual(service.GetModifiers(), 4);
+    world.mods = 0;
+    world.tick();
+    same(world.signals.pop(), ['ModifiersChanged', '(u)', [0]]);
 
-// Disabled: every handler, the timer, the name and the object are gone; enabled again it works.
-extension.disable();
-assert.strictEqual(world.handlers.size, 0);
-assert.strictEqual(world.timers.size, 0);
-same(world.owned, []);
-same(world.exported, []);
-extension.enable();
-same(world.owned, ['com.vostrel.PixkeyMini.Shell']);
-extension.disable();
-assert.strictEqual(world.handlers.size, 0);
-console.log('the extension service reports focus and modifiers and cleans up');
+    // Disabled: every handler, the timer, the name and the object are gone; enabled again it works.
+    extension.disable();
+    assert.strictEqual(world.handlers.size, 0);
+    assert.strictEqual(world.timers.size, 0);
+    same(world.owned, []);
+    same(world.exported, []);
+    extension.enable();
+    same(world.owned, ['com.vostrel.PixkeyMini.Shell']);
+    extension.disable();
+    assert.strictEqual(world.handlers.size, 0);
+    console.log(build + ' build: reports focus and modifiers and cleans up');
+}
+
+check('legacy', process.argv[2]);
+check('modules', process.argv[3]);
