@@ -9,10 +9,13 @@
 //      notifier watcher, measure_tray_watcher, on a private session bus that every program here
 //      uses; the tool says whether the host's icon registered there);
 //   3. the host with its window shown;
-// and prints for each the CPU share of one core, the resident memory, the wake-ups a second of
+// and prints for each the CPU share of one core, the resident memory, the packets a second the
+// emulator received (from its --log), the wake-ups a second of
 // every busy thread (voluntary and involuntary context switches) with its CPU time (microseconds
 // a second, from its schedstat) and the ratio host / pixkeyctl.
-// The hosts get a private Xvfb, settings and runtime folders of their own. Run by hand.
+// The hosts get a private Xvfb, settings and runtime folders of their own. Every measuring window
+// starts at the same second of the minute as the first (the clocks' uploads depend on the angle of
+// their hands), which costs up to a minute of waiting per program. Run by hand.
 //
 // Then the press latency (--presses N, default 40; 0 skips it): key 1 runs the test plug-in built
 // to change its face on every press; keys 2 and 3 run it either at rest ("quiet") or with a new
@@ -157,18 +160,41 @@ Sample sample(pid_t pid)
 struct Figures {
     double cpuPercent = 0;
     double rssMb = 0;
+    double packetsPerSecond = 0; // received by the emulator
     std::string threads;
 };
 
-Figures measure(pid_t pid, int seconds)
+// Lines in the emulator's packet log: one per packet received.
+long packetsLogged(const fs::path &log)
+{
+    const std::string text = readFile(log);
+    return long(std::count(text.begin(), text.end(), '\n'));
+}
+
+// The clocks upload more rows when their hands stand upright than when they lie flat, so a
+// window's packet count depends on where in the minute it lies. Every window starts at the same
+// second of the minute as the first one, so that programs are compared over the same hand angles.
+void waitForTheMinutePhase()
+{
+    using Clock = std::chrono::steady_clock;
+    static const Clock::time_point first = Clock::now();
+    const auto since = Clock::now() - first;
+    const auto minutes = std::chrono::ceil<std::chrono::minutes>(since);
+    std::this_thread::sleep_until(first + minutes);
+}
+
+Figures measure(pid_t pid, int seconds, const fs::path &packetLog)
 {
     std::this_thread::sleep_for(4s); // start-up and the first faces
+    waitForTheMinutePhase();
+    const long packets0 = packetsLogged(packetLog);
     const Sample a = sample(pid);
     const auto t0 = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
     const Sample b = sample(pid);
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     Figures f;
+    f.packetsPerSecond = double(packetsLogged(packetLog) - packets0) / elapsed;
     // The threads' own nanosecond counts where the kernel keeps them: a host at rest uses a few
     // clock ticks in a run, too few for the ticks to tell 0.1 % from 0.3 %. Threads that ended
     // during the run are missed by this sum, so the ticks decide when they say more.
@@ -352,7 +378,8 @@ int main(int argc, char **argv)
 
     const std::map<std::string, std::string> specs = {
         {"analog", "Clock.pkx@ClockView=0"}, {"digital", "Clock.pkx@ClockView=1"}, {"vegas", "Vegas.pkx"}};
-    std::printf("%-8s %-22s %7s %8s  %s\n", "set", "program", "CPU %", "RSS MB", "by thread: wake-ups a second/CPU microseconds a second");
+    std::printf("%-8s %-22s %7s %8s %7s  %s\n", "set", "program", "CPU %", "RSS MB", "pkt/s",
+                "by thread: wake-ups a second/CPU microseconds a second");
     std::stringstream chosen(sets);
     for (std::string set; std::getline(chosen, set, ',');) {
         if (!specs.count(set))
@@ -366,14 +393,17 @@ int main(int argc, char **argv)
             "PIXKEY_PORT=" + port, "XDG_CONFIG_HOME=" + (folder / "config").string(),
             "XDG_DATA_HOME=" + (folder / "data").string(), "XDG_RUNTIME_DIR=" + (folder / "run").string(),
             displayEnv, busEnv, "QT_QPA_PLATFORM=xcb"};
-        const pid_t emulator = spawn({(bin / "pixkey-emulator").string(), "--link", port, "--pace"}, {}, folder / "emulator.log");
+        const fs::path packetLog = folder / "packets.log";
+        const pid_t emulator = spawn({(bin / "pixkey-emulator").string(), "--link", port, "--pace", "--log", packetLog.string()},
+                                     {}, folder / "emulator.log");
         std::this_thread::sleep_for(500ms);
 
         const std::string plugin = (bin / "Plugins" / spec).string();
         const pid_t ctl = spawn({(bin / "pixkeyctl").string(), "run", plugin, plugin, plugin}, env, folder / "pixkeyctl.log");
-        const Figures alone = measure(ctl, seconds);
+        const Figures alone = measure(ctl, seconds, packetLog);
         stop(ctl);
-        std::printf("%-8s %-22s %7.2f %8.1f %s\n", set.c_str(), "pixkeyctl run", alone.cpuPercent, alone.rssMb, alone.threads.c_str());
+        std::printf("%-8s %-22s %7.2f %8.1f %7.1f %s\n", set.c_str(), "pixkeyctl run", alone.cpuPercent, alone.rssMb,
+                    alone.packetsPerSecond, alone.threads.c_str());
 
         for (int key = 1; key <= 3; ++key)
             run({(bin / "pixkeyctl").string(), "assign", "Global", "0", std::to_string(key), spec}, env, folder / "assign.log");
@@ -389,13 +419,13 @@ int main(int argc, char **argv)
                 args.push_back("minimized");
             const std::size_t items = tray.output().size();
             const pid_t host = spawn(args, env, folder / (shown ? "host-shown.log" : "host-hidden.log"));
-            const Figures f = measure(host, seconds);
+            const Figures f = measure(host, seconds, packetLog);
             const bool inTray = tray.output().find("item ", items) != std::string::npos;
             stop(host);
             if (!shown && !inTray)
                 std::printf("%-8s the host's icon did not register in the notification area\n", set.c_str());
-            std::printf("%-8s %-22s %7.2f %8.1f %s\n", set.c_str(), shown ? "host, window shown" : "host, window hidden",
-                        f.cpuPercent, f.rssMb, f.threads.c_str());
+            std::printf("%-8s %-22s %7.2f %8.1f %7.1f %s\n", set.c_str(), shown ? "host, window shown" : "host, window hidden",
+                        f.cpuPercent, f.rssMb, f.packetsPerSecond, f.threads.c_str());
             std::printf("%-8s %-22s %7.2f\n", set.c_str(), "  ratio host/pixkeyctl",
                         alone.cpuPercent > 0 ? f.cpuPercent / alone.cpuPercent : 0.0);
         }
