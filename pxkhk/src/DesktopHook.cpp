@@ -264,7 +264,17 @@ CapabilityReports DesktopHook::Impl::reports() const
     CapabilityReports result;
     for (const DesktopCapability capability : kHookCapabilities) {
         CapabilityReport report{capability, CapabilityState::Unavailable, "this desktop offers no way", {}};
-        if (const DesktopBackend *backend = route(capability)) {
+        const DesktopBackend *backend = route(capability);
+        const auto missing = m_plan.missing.find(capability);
+        if (backend && m_plan.xwaylandOnly && missing != m_plan.missing.end()
+            && std::any_of(m_backends.begin(), m_backends.end(), [&](const Backend &entry) {
+                   return entry.backend.get() == backend && entry.kind == BackendKind::X11;
+               })) {
+            // XWayland serves it for X programs only: the desktop itself offers no way, and the
+            // report says so, with the way for every program and what X still does.
+            report = missing->second;
+            report.how += "; X programs get it through XWayland while they have the keyboard";
+        } else if (backend) {
             for (const CapabilityReport &candidate : backend->capabilities())
                 if (candidate.capability == capability)
                     report = candidate;

@@ -5,6 +5,7 @@
 #include <pixkey/pxkhk/DesktopHook.h>
 #include <pixkey/test/HeadlessCompositor.h>
 #include <pixkey/test/ServiceProcess.h>
+#include <pixkey/test/XServer.h>
 
 #include "RecordingSink.h"
 #include "SwayCommand.h"
@@ -396,4 +397,31 @@ TEST_F(WaylandSway, GarbageOnTheIpcSocketHandsTheActiveWindowToTheNextBackEnd)
     ASSERT_NE(lastActive(r), 0u);
     EXPECT_EQ(hook->processIdOfWindow(lastActive(r)), 0);
     EXPECT_EQ(hook->executableNameOfWindow(lastActive(r)), "editor") << "no process: the app id names it";
+}
+
+TEST_F(WaylandSway, XWaylandServesOnlyTheHotkeyAndTheRowsAndTheReportSaysSo)
+{
+    // An X server beside the compositor, as XWayland is.
+    test::XServer x;
+    if (!x.running())
+        GTEST_SKIP() << x.skipReason();
+    ::setenv("DISPLAY", x.display().c_str(), 1);
+    DesktopHook hook(hookOptions());
+    ::unsetenv("DISPLAY");
+    std::map<DesktopCapability, CapabilityReport> reports;
+    for (const CapabilityReport &report : hook.capabilities())
+        reports[report.capability] = report;
+    EXPECT_NE(reports[DesktopCapability::ActiveWindow].how.find("sway IPC"), std::string::npos)
+        << "X sees X programs only: never the source of the active window";
+    for (const DesktopCapability capability : {DesktopCapability::SwitchHotkey, DesktopCapability::ModifierRows}) {
+        const CapabilityReport &report = reports[capability];
+        EXPECT_EQ(report.state, CapabilityState::Unavailable) << capabilityName(capability);
+        EXPECT_NE(report.how.find("XWayland"), std::string::npos) << report.how;
+        EXPECT_NE(report.step.find("pixkeyctl"), std::string::npos) << report.step;
+    }
+    EXPECT_EQ(reports[DesktopCapability::IdleTime].state, CapabilityState::Working);
+    EXPECT_EQ(reports[DesktopCapability::IdleTime].how.find("X"), std::string::npos) << "not from X";
+    // The grab still serves X programs.
+    EXPECT_TRUE(hook.RegisterHotkey(1, DesktopHook::Ctrl, 'K'));
+    EXPECT_TRUE(hook.UnregisterHotkey(1));
 }
