@@ -163,7 +163,10 @@ std::optional<std::string> BridgeProcess::request(const std::string &line, std::
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready <= 0 || (fds[1].revents & POLLIN) || (fds[0].revents & (POLLERR | POLLHUP))) {
-            m_failure = ready == 0 ? Failure::Timeout : (fds[1].revents & POLLIN) ? Failure::Stopped : Failure::Ended;
+            m_failure = ready == 0                    ? Failure::Timeout
+                        : (fds[1].revents & POLLIN) ? Failure::Stopped
+                        : sent == 0                 ? Failure::Undelivered
+                                                    : Failure::Ended;
             kill();
             return std::nullopt;
         }
@@ -171,7 +174,7 @@ std::optional<std::string> BridgeProcess::request(const std::string &line, std::
         if (written < 0) {
             if (errno == EINTR || errno == EAGAIN)
                 continue;
-            m_failure = Failure::Ended;
+            m_failure = sent == 0 ? Failure::Undelivered : Failure::Ended;
             kill();
             return std::nullopt;
         }

@@ -39,8 +39,10 @@ public:
     void stop();
     void resume();
 
-    // Why the last request gave no answer.
-    enum class Failure { None, Timeout, Ended, Malformed, StartFailed, Stopped };
+    // Why the last request gave no answer. Undelivered: the helper had ended before any of the
+    // request reached it, so it cannot have acted on it; Ended: it ended after the request was
+    // sent, and may have carried it out before it went.
+    enum class Failure { None, Timeout, Ended, Undelivered, Malformed, StartFailed, Stopped };
     Failure lastFailure() const { return m_failure; }
 
     bool running() const { return m_pid > 0; }

@@ -179,10 +179,12 @@ void ImpressMonitor::run()
     }
 }
 
-std::optional<std::string> ImpressMonitor::ask(const std::string &line, std::chrono::milliseconds timeout)
+std::optional<std::string> ImpressMonitor::ask(const std::string &line, std::chrono::milliseconds timeout, bool moves)
 {
     std::optional<std::string> answer = m_bridge.request(line, timeout);
-    if (!answer && m_bridge.lastFailure() == BridgeProcess::Failure::Ended)
+    const BridgeProcess::Failure failure = m_bridge.lastFailure();
+    if (!answer
+        && (failure == BridgeProcess::Failure::Undelivered || (failure == BridgeProcess::Failure::Ended && !moves)))
         answer = m_bridge.request(line, timeout);
     if (!answer && m_bridge.lastFailure() == BridgeProcess::Failure::Timeout)
         m_pauseUntil = Clock::now() + m_options.retryPause;
@@ -304,35 +306,46 @@ void ImpressMonitor::runCommand(const Command &command)
     long open = 0;
     if (presentations.size() != 2 || !protocol::parseNumber(presentations[1], &open) || open <= 0)
         return;
-    const std::vector<std::string> show = fieldsOf(ask("show", timeout));
+    const std::optional<std::string> showAnswer = ask("show", timeout);
+    if (!showAnswer)
+        return; // no helper answers: starting a show now could start one that runs
+    const std::vector<std::string> show = fieldsOf(showAnswer);
     long current = 0, count = 0;
+
+    // A step the office refused may fall back to another; one whose helper ended or stopped
+    // answering ends the command, since the office may have done it (the next state shows).
+    enum class Step { Done, Refused, Lost };
+    const auto step = [&](const std::string &line) {
+        const std::optional<std::string> answer = ask(line, timeout, true);
+        return !answer ? Step::Lost : succeeded(answer) ? Step::Done : Step::Refused;
+    };
     if (show.size() != 3 || !protocol::parseNumber(show[1], &current) || !protocol::parseNumber(show[2], &count)) {
         // No slide show runs: any key starts one, from the presentation's own settings.
-        ask("start", timeout);
+        step("start");
         return;
     }
     // A show runs: a step that fails leaves it where it is (it is not started over).
     switch (command.kind) {
     case KindPrevious:
-        ask("previous", timeout);
+        step("previous");
         break;
     case KindNext:
-        ask("next", timeout);
+        step("next");
         break;
     case KindNextNearest: {
-        bool moved;
+        Step moved;
         if (current + 1 < count)
-            moved = succeeded(ask("goto\t" + std::to_string(current + 2), timeout));
+            moved = step("goto\t" + std::to_string(current + 2));
         else if (current < count)
-            moved = succeeded(ask("next", timeout));
+            moved = step("next");
         else
-            moved = succeeded(ask("first", timeout));
-        if (!moved)
-            ask("first", timeout);
+            moved = step("first");
+        if (moved == Step::Refused)
+            step("first");
         break;
     }
     case KindGoto:
-        ask("goto\t" + std::to_string(command.gotoIndex), timeout);
+        step("goto\t" + std::to_string(command.gotoIndex));
         break;
     default:
         break;

@@ -117,8 +117,10 @@ private:
 
     void run();
     void cycle();
-    // One request; a helper that ended is restarted and asked once more.
-    std::optional<std::string> ask(const std::string &line, std::chrono::milliseconds timeout);
+    // One request; a helper that ended is restarted and asked once more. A request that moves the
+    // show (`moves`) is sent again only when the helper had ended before it was delivered: one
+    // that ended after it may have carried it out, and a press must not be done twice.
+    std::optional<std::string> ask(const std::string &line, std::chrono::milliseconds timeout, bool moves = false);
     void runCommand(const Command &command);
     void makeThumbnails(const Snapshot &snapshot);
     void publish(Snapshot snapshot);

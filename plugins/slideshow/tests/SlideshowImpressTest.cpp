@@ -279,10 +279,8 @@ TEST_F(SlideshowImpressTest, NinthAndTenthSlides)
 
 TEST_F(SlideshowImpressTest, KilledHelperIsReplaced)
 {
-    // About one run in eight the keys do not follow the office again after their helper was
-    // killed; until that is found, the case would make the suite flaky, so it is skipped.
-    if (!qEnvironmentVariableIsSet("SLIDESHOW_TEST_KILLED_HELPER"))
-        GTEST_SKIP() << "keys do not always recover from a killed helper (set SLIDESHOW_TEST_KILLED_HELPER=1 to run)";
+    // The helper may be killed in the middle of the last key command (the previous case's press
+    // to the first slide): it is not repeated after the test's own move.
     ASSERT_GE(slideshow_test::killChildren("pixkey-impress-bridge"), 1);
     ASSERT_EQ(ask("goto\t5"), "ok");
     EXPECT_TRUE(next().showsSlide(6));

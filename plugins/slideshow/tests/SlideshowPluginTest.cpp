@@ -31,13 +31,18 @@ namespace {
 
 // Answers "state" from the file "state", "show" from "show", exports slide N by copying
 // "slide-N.png", and every other request with "ok" (or the file "answer-VERB"). Every request is
-// logged; while the file "hang" exists it answers nothing.
+// logged; while the file "hang" exists it answers nothing, and a request whose file "end-VERB"
+// exists ends the helper without an answer (as many times as the file says).
 const char kFakeHelper[] = R"SH(#!/bin/bash
 dir="$(dirname "$0")"
 while IFS= read -r line; do
   echo "$line" >> "$dir/requests.log"
   while [ -f "$dir/hang" ]; do sleep 0.05; done
   IFS=$'\t' read -r -a f <<< "$line"
+  if [ -f "$dir/end-${f[0]}" ]; then
+    n=$(cat "$dir/end-${f[0]}"); if [ "$n" -gt 1 ]; then echo $((n - 1)) > "$dir/end-${f[0]}"; else rm "$dir/end-${f[0]}"; fi
+    exit 1
+  fi
   case "${f[0]}" in
     state) cat "$dir/state" ;;
     show) cat "$dir/show" ;;
@@ -393,6 +398,63 @@ TEST_F(SlideshowPluginTest, HelperThatDiesIsRestarted)
     office.setState(3, 10, 2);
     ASSERT_TRUE(paintUntil(*next, face, [](const Face &f) { return near(f.rgb(48, 80), kSlideColours[2]); }));
     EXPECT_GT(monitor->helperStarts(), starts);
+}
+
+TEST_F(SlideshowPluginTest, StepWhoseHelperEndsIsNotRepeated)
+{
+    office.setState(3, 10, 5);
+    office.write("show", "ok\t5\t10\n");
+    auto next = key(KindNext);
+    auto nearest = key(KindNextNearest);
+    ASSERT_TRUE(eventually([&] { return monitor->snapshot().state.current == 5; }, 5s));
+    struct Case {
+        SlideshowPlugin *key;
+        const char *ends;      // the request the helpers end on
+        const char *times;     // how many helpers end on it
+        const char *sent;      // what the office saw of the press
+        const char *forbidden; // what must not follow
+    };
+    const Case cases[] = {
+        {next.get(), "next", "1", "show\nnext\nstate\n", "next\nnext"},
+        {nearest.get(), "goto", "1", "show\ngoto\t7\nstate\n", "first"}, // no fallback either
+        // A question is asked again; still no answer is not "no show runs".
+        {nearest.get(), "show", "2", "presentations\nshow\nshow\nstate\n", "start"},
+    };
+    for (const Case &c : cases) {
+        office.clearRequests();
+        office.write(std::string("end-") + c.ends, std::string(c.times) + "\n");
+        const int starts = monitor->helperStarts();
+        c.key->OnKeyDown();
+        // The next state comes from a new helper, after the command was given up.
+        EXPECT_TRUE(eventually([&] {
+            return office.requests().find(c.sent) != std::string::npos && monitor->helperStarts() > starts;
+        }, 5s)) << c.ends << ": " << office.requests();
+        EXPECT_EQ(office.requests().find(c.forbidden), std::string::npos) << c.ends << ": " << office.requests();
+    }
+}
+
+TEST(SlideshowBridgeProcessTest, TellsAnUndeliveredRequestFromOneThatWasSent)
+{
+    // cat answers each line with itself.
+    BridgeProcess echo("/bin/cat", {});
+    ASSERT_EQ(echo.request("state", 5s).value_or(""), "state");
+    // A helper that ended while idle: the request never reached it, so it may be sent again.
+    const pid_t pid = echo.pid();
+    ASSERT_EQ(kill(pid, SIGKILL), 0);
+    ASSERT_TRUE(eventually([&] {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        return text.find(") Z ") != std::string::npos;
+    }, 5s));
+    EXPECT_FALSE(echo.request("next", 5s));
+    EXPECT_EQ(echo.lastFailure(), BridgeProcess::Failure::Undelivered);
+    EXPECT_EQ(echo.request("next", 5s).value_or(""), "next") << "a new helper";
+    EXPECT_EQ(echo.starts(), 2);
+
+    // One that ends after reading it may have acted on it.
+    BridgeProcess once("/bin/sh", {"-c", "read line"});
+    EXPECT_FALSE(once.request("next", 5s));
+    EXPECT_EQ(once.lastFailure(), BridgeProcess::Failure::Ended);
 }
 
 TEST_F(SlideshowPluginTest, HelperThatHangsLeavesTheFace)
