@@ -54,41 +54,54 @@ BusyAnimator::BusyAnimator(Clock clock, bool runThread) : m_clock(std::move(cloc
 
 BusyAnimator::~BusyAnimator()
 {
+    TimerChange change;
     {
         std::lock_guard lock(m_mutex);
         m_stop = true;
         if (m_timerFd >= 0)
-            armIn(std::chrono::nanoseconds(1));
+            change = decide(m_clock()); // fires at once: the thread sees m_stop
     }
+    apply(change);
     if (m_thread.joinable())
         m_thread.join();
     if (m_timerFd >= 0)
         ::close(m_timerFd);
 }
 
-void BusyAnimator::armIn(std::chrono::nanoseconds delay)
+BusyAnimator::TimerChange BusyAnimator::decide(std::optional<std::chrono::steady_clock::time_point> at)
 {
-    // A zero it_value would disarm the timer: a moment already past fires at once instead.
-    const long long ns = std::max<long long>(delay.count(), 1);
-    itimerspec spec{};
-    spec.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
-    spec.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
-    ::timerfd_settime(m_timerFd, 0, &spec, nullptr);
-    m_armed = true;
+    m_armed = at.has_value();
+    return TimerChange{++m_timerTicket, at};
 }
 
-void BusyAnimator::rearm()
+void BusyAnimator::apply(const TimerChange &change)
+{
+    if (change.ticket == 0)
+        return;
+    // Decisions are taken under m_mutex but the system call is made after it, so that paint
+    // threads do not queue behind one another's call. The ticket keeps the latest decision in
+    // force whichever thread gets here first.
+    std::lock_guard lock(m_timerMutex);
+    if (change.ticket <= m_appliedTicket)
+        return;
+    m_appliedTicket = change.ticket;
+    itimerspec spec{};
+    if (change.at) {
+        // A zero it_value would disarm the timer: a moment already past fires at once instead.
+        const long long ns = std::max<long long>(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(*change.at - m_clock()).count(), 1);
+        spec.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
+        spec.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
+    }
+    ::timerfd_settime(m_timerFd, 0, &spec, nullptr);
+}
+
+BusyAnimator::TimerChange BusyAnimator::rearm()
 {
     if (m_timerFd < 0 || m_stop)
-        return;
-    if (m_painting.empty()) {
-        if (m_armed) {
-            const itimerspec off{};
-            ::timerfd_settime(m_timerFd, 0, &off, nullptr);
-            m_armed = false;
-        }
-        return;
-    }
+        return {};
+    if (m_painting.empty())
+        return m_armed ? decide(std::nullopt) : TimerChange{};
     // A painting whose spinner is due turns every tick; the others wait for their delay.
     const auto now = m_clock();
     auto next = std::chrono::steady_clock::time_point::max();
@@ -96,7 +109,7 @@ void BusyAnimator::rearm()
         const auto due = painting.start + kDelay;
         next = std::min(next, due > now ? due : now + kTick);
     }
-    armIn(next - now);
+    return decide(next);
 }
 
 std::chrono::steady_clock::time_point BusyAnimator::now() const
@@ -106,26 +119,34 @@ std::chrono::steady_clock::time_point BusyAnimator::now() const
 
 void BusyAnimator::add(std::shared_ptr<BusyTarget> target, std::chrono::steady_clock::time_point start)
 {
-    std::lock_guard lock(m_mutex);
-    const BusyTarget *key = target.get();
-    m_painting[key] = Painting{std::move(target), start};
-    // An armed timer is due no later than this painting's spinner (it is armed for an earlier
-    // painting's delay, or for the next tick), so only an idle timer is armed here.
-    if (!m_armed && m_timerFd >= 0 && !m_stop)
-        armIn(start + kDelay - m_clock());
+    TimerChange change;
+    {
+        std::lock_guard lock(m_mutex);
+        const BusyTarget *key = target.get();
+        m_painting[key] = Painting{std::move(target), start};
+        // An armed timer is due no later than this painting's spinner (it is armed for an earlier
+        // painting's delay, or for the next tick), so only an idle timer is armed here.
+        if (!m_armed && m_timerFd >= 0 && !m_stop)
+            change = decide(start + kDelay);
+    }
+    apply(change);
 }
 
 void BusyAnimator::remove(const BusyTarget *target)
 {
     std::shared_ptr<BusyTarget> last; // released outside the lock
-    std::lock_guard lock(m_mutex);
-    auto it = m_painting.find(target);
-    if (it == m_painting.end())
-        return;
-    last = std::move(it->second.target);
-    m_painting.erase(it);
-    if (m_painting.empty())
-        rearm(); // disarms: nobody paints
+    TimerChange change;
+    {
+        std::lock_guard lock(m_mutex);
+        auto it = m_painting.find(target);
+        if (it == m_painting.end())
+            return;
+        last = std::move(it->second.target);
+        m_painting.erase(it);
+        if (m_painting.empty())
+            change = rearm(); // disarms: nobody paints
+    }
+    apply(change);
 }
 
 bool BusyAnimator::contains(const BusyTarget *target)
@@ -174,13 +195,17 @@ void BusyAnimator::run()
         }
         ++m_wakes;
         tick();
-        std::lock_guard lock(m_mutex);
-        if (m_stop)
-            return;
-        // Whatever add and remove did meanwhile, the timer is set again from the set as it is
-        // now (disarmed as well when it is empty, since the one-shot may have been re-armed).
-        m_armed = true;
-        rearm();
+        TimerChange change;
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_stop)
+                return;
+            // Whatever add and remove did meanwhile, the timer is set again from the set as it
+            // is now (disarmed as well when it is empty, since the one-shot may have been re-armed).
+            m_armed = true;
+            change = rearm();
+        }
+        apply(change);
     }
 }
 

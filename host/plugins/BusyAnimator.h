@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace pixkey {
@@ -72,11 +73,18 @@ public:
     static int frameFor(std::chrono::milliseconds elapsed);
 
 private:
+    // A decision about the timer, taken under m_mutex and carried out after it by apply(): fire
+    // at `at`, or disarm. Ticket 0: nothing to do.
+    struct TimerChange {
+        uint64_t ticket = 0;
+        std::optional<std::chrono::steady_clock::time_point> at;
+    };
     void run();
-    // Under m_mutex: arms the timer for the next moment a painting may need a frame, or disarms
-    // it when nothing paints.
-    void rearm();
-    void armIn(std::chrono::nanoseconds delay);
+    // Under m_mutex: the timer for the next moment a painting may need a frame, or disarmed when
+    // nothing paints.
+    TimerChange rearm();
+    TimerChange decide(std::optional<std::chrono::steady_clock::time_point> at);
+    void apply(const TimerChange &change);
 
     Clock m_clock;
     std::mutex m_mutex;
@@ -86,8 +94,11 @@ private:
     };
     std::map<const BusyTarget *, Painting> m_painting; // guarded by m_mutex
     bool m_stop = false; // guarded by m_mutex
-    bool m_armed = false; // guarded by m_mutex
-    int m_timerFd = -1;   // the thread's timer; -1 without a thread
+    bool m_armed = false;        // guarded by m_mutex: the last decision armed the timer
+    uint64_t m_timerTicket = 0;  // guarded by m_mutex
+    std::mutex m_timerMutex;     // orders the timer's system calls; taken after m_mutex is released
+    uint64_t m_appliedTicket = 0; // guarded by m_timerMutex
+    int m_timerFd = -1;          // the thread's timer; -1 without a thread
     std::atomic<uint64_t> m_wakes{0};
     std::thread m_thread;
 };
