@@ -22,7 +22,7 @@ struct TrapFrame {
 
 thread_local TrapFrame *t_frame = nullptr;
 
-// Written once (under std::call_once, before any trapped call) and then only read by the handler.
+// Written once (by the first trapped call, under the static initialisation guard) and then only read by the handler.
 struct sigaction g_previous[kMaxSignal];
 
 void onFault(int signal, siginfo_t *info, void *context)
@@ -124,8 +124,10 @@ __attribute__((noinline)) int trappedCall(TrapFrame &frame, void (*function)(voi
 
 int runTrapped(void (*function)(void *), void *argument)
 {
-    static std::once_flag installed;
-    std::call_once(installed, installHandlers);
+    // A function-local static: after the first call its check is a single load, where
+    // std::call_once goes through pthread_once on every call.
+    static const bool installed = (installHandlers(), true);
+    (void)installed;
     thread_local AltStack altStack;
 
     TrapFrame frame;
