@@ -4,7 +4,8 @@
 //
 // One office for the whole program; the cases run in order on the same keys: the deck opened
 // without a show, the show started by a key, slides 1, 2, 9 and 10 of 10, a killed helper, a
-// one-slide deck, and last the office killed under the keys.
+// one-slide deck, a portrait deck, a modal dialog in the office, and last the office killed under
+// the keys.
 #include "BridgeProcess.h"
 #include "SlideshowProtocol.h"
 #include "SlideshowResources.h"
@@ -13,6 +14,9 @@
 #include <pixkey/test/ServiceProcess.h>
 #include <pixkey/test/XServer.h>
 
+#include <pixkey/utility/DesktopOpener.h>
+
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -45,13 +49,14 @@ std::string hex(std::uint32_t colour)
     return text;
 }
 
-// A flat presentation of `slides` pages, each filled with its own colour.
+// A flat presentation of `slides` pages of the given size, each filled with its own colour. (The
+// office takes the page layout only from a document that has an office:styles element.)
 void writeDeck(const std::string &path, int slides, const char *width, const char *height)
 {
     std::ofstream out(path);
     out << R"(<?xml version="1.0" encoding="UTF-8"?>
 <office:document xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" xmlns:style="urn:oasis:names:tc:opendocument:xmlns:style:1.0" xmlns:draw="urn:oasis:names:tc:opendocument:xmlns:drawing:1.0" xmlns:fo="urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0" xmlns:presentation="urn:oasis:names:tc:opendocument:xmlns:presentation:1.0" office:version="1.3" office:mimetype="application/vnd.oasis.opendocument.presentation">
-<office:automatic-styles><style:page-layout style:name="PM1"><style:page-layout-properties fo:margin-top="0cm" fo:margin-bottom="0cm" fo:margin-left="0cm" fo:margin-right="0cm" fo:page-width=")"
+<office:styles/><office:automatic-styles><style:page-layout style:name="PM1"><style:page-layout-properties fo:margin-top="0cm" fo:margin-bottom="0cm" fo:margin-left="0cm" fo:margin-right="0cm" fo:page-width=")"
         << width << R"(" fo:page-height=")" << height << R"("/></style:page-layout>)";
     for (int i = 0; i < slides; ++i)
         out << R"(<style:style style:name="dp)" << i + 1
@@ -140,6 +145,8 @@ protected:
         writeProfile(dir + "/profile", s_pipe);
         writeDeck(dir + "/ten.fodp", 10, "28cm", "15.75cm");
         writeDeck(dir + "/one.fodp", 1, "28cm", "15.75cm");
+        writeDeck(dir + "/portrait.fodp", 3, "15.75cm", "28cm");
+        writeDeck(dir + "/locked.fodp", 2, "28cm", "15.75cm");
     
         ServiceProcess::Options options;
         options.program = kOffice;
@@ -209,6 +216,33 @@ protected:
         return answer;
     }
     static int current() { return state().stage == 3 ? state().current : 0; }
+
+    static QProcessEnvironment officeEnvironment()
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("SAL_USE_VCLPLUGIN"), QStringLiteral("gen"));
+        environment.insert(QStringLiteral("DISPLAY"), QString::fromStdString(XServerEnvironment::display()));
+        environment.insert(QStringLiteral("HOME"), s_dir->path());
+        return environment;
+    }
+    // A window of the test's X server whose title contains `title`.
+    static bool windowShown(const QString &title)
+    {
+        QProcess search;
+        search.setProcessEnvironment(officeEnvironment());
+        search.start(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--name"), title});
+        return search.waitForFinished(10000) && search.exitStatus() == QProcess::NormalExit && search.exitCode() == 0;
+    }
+    // Paints every key until none changes.
+    static bool settled()
+    {
+        return eventually([] {
+            bool changed = false;
+            for (auto &key : s_keys)
+                changed |= key->paint() == 1;
+            return !changed;
+        }, 30s);
+    }
 
     Key &previous() { return *s_keys[0]; }
     Key &next() { return *s_keys[1]; }
@@ -299,6 +333,67 @@ TEST_F(SlideshowImpressTest, OneSlideDeck)
     EXPECT_TRUE(previous().shows([](const Face &f) { return f.whitePixels(40, 58) > 20 && f.rgb(48, 90) == 0; }))
         << "\"The End.\"";
 
+}
+
+TEST_F(SlideshowImpressTest, PortraitDeck)
+{
+    const std::string dir = s_dir->path().toStdString();
+    ASSERT_EQ(ask("end"), "ok");
+    const std::vector<std::string> opened = slideshow::protocol::split(ask("open\t" + dir + "/portrait.fodp"));
+    ASSERT_EQ(opened.size(), 2u) << opened[0];
+    ASSERT_TRUE(eventually([] { return state().count == 3; }, 30s));
+    next().press();
+    ASSERT_TRUE(eventually([] { return current() == 1 && state().count == 3; }, 30s));
+    ASSERT_EQ(state().width, 15750);
+    // Slide 2 stands upright in the middle of the key, 54 of 96 pixels wide, black beside it.
+    EXPECT_TRUE(next().showsSlide(2, 30, 60));
+    EXPECT_TRUE(near(next().face.rgb(66, 60), kColours[1]));
+    EXPECT_EQ(next().face.rgb(10, 60), 0u);
+    EXPECT_EQ(next().face.rgb(86, 60), 0u);
+}
+
+TEST_F(SlideshowImpressTest, DialogOpenInImpress)
+{
+    if (pixkey::FindProgram("xdotool").empty())
+        GTEST_SKIP() << "xdotool is not installed";
+    ASSERT_EQ(current(), 1) << "the portrait deck's show";
+    ASSERT_TRUE(settled());
+    std::vector<QImage> before;
+    for (auto &key : s_keys)
+        before.push_back(key->face.toImage());
+
+    // A deck another presenter has open: handed to the running office by its launcher, like a
+    // second start by the user, it is held up by a modal dialog asking how to open it.
+    const std::string dir = s_dir->path().toStdString();
+    std::ofstream(dir + "/.~lock.locked.fodp#") << ",Another Presenter,elsewhere,01.01.2026 09:00,file:///nonexistent;";
+    ServiceProcess::Options options;
+    options.program = "/usr/lib/libreoffice/program/soffice";
+    options.arguments = {"-env:UserInstallation=file://" + dir + "/profile", dir + "/locked.fodp"};
+    options.environment = {"SAL_USE_VCLPLUGIN=gen", "DISPLAY=" + XServerEnvironment::display(), "HOME=" + dir};
+    options.name = "office launcher";
+    ServiceProcess launcher(options);
+    ASSERT_TRUE(launcher.start(
+        Probe::when([] { return windowShown(QStringLiteral("Document in Use")); }, "the office shows its dialog"), 60s));
+
+    // The keys keep their faces, and neither Paint nor a press waits for the office.
+    const auto timed = [](const std::function<void()> &call) {
+        const auto start = std::chrono::steady_clock::now();
+        call();
+        return std::chrono::steady_clock::now() - start;
+    };
+    std::chrono::steady_clock::duration longest{};
+    for (int round = 0; round < 10; ++round) {
+        for (auto &key : s_keys)
+            longest = std::max(longest, timed([&] { EXPECT_EQ(key->paint(), 0); }));
+        std::this_thread::sleep_for(100ms);
+    }
+    for (std::size_t i = 0; i < s_keys.size(); ++i)
+        EXPECT_EQ(s_keys[i]->face.toImage(), before[i]) << "key " << i + 1;
+    longest = std::max(longest, timed([&] { next().object->ops->OnKeyDown(next().object); }));
+    EXPECT_LT(longest, 1s) << "a key waited for the office";
+    // This office answers its automation while the dialog waits, so the keys still follow.
+    EXPECT_TRUE(eventually([] { return current() == 2; }, 30s));
+    EXPECT_TRUE(next().showsSlide(3, 30, 60));
 }
 
 TEST_F(SlideshowImpressTest, OfficeKilledUnderTheKeys)
