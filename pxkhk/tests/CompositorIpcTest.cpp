@@ -18,6 +18,7 @@
 
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -218,6 +219,8 @@ TEST_F(PxkhkCompositorIpc, HyprlandActivationIsReportedWithTheProcessIdFromTheRe
             const int fd = requestSocket.accept();
             if (fd < 0)
                 continue;
+            timeval bound{2, 0}; // a connection that sends nothing cannot hold the stand-in
+            ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
             char buffer[256];
             const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
             std::string answer;
@@ -268,10 +271,20 @@ TEST_F(PxkhkCompositorIpc, HyprlandActivationIsReportedWithTheProcessIdFromTheRe
     EXPECT_EQ(backend.processIdOfWindow(0x5a5a02), 0);
     EXPECT_EQ(backend.applicationIdOfWindow(0x5a5a02), "viewer");
 
+    // The answer names another window (focus moved on meanwhile): its process is not taken for
+    // the one the event named.
+    answer(R"({"address":"0x5a5a99","pid":9999,"class":"other"})");
+    events2.write("activewindow>>editor,notes\nactivewindowv2>>5a5a01\n");
+    ASSERT_TRUE(drive(backend, events, [&] { return events.foreground.size() >= 5; }));
+    EXPECT_EQ(events.foreground[4], std::make_pair(0x5a5a01ul, 1));
+    EXPECT_EQ(backend.processIdOfWindow(0x5a5a01), 0);
+    EXPECT_EQ(backend.applicationIdOfWindow(0x5a5a01), "editor");
+
     // Focus on nothing, then a window closed that is not in front: one change only.
     events2.write("activewindow>>,\nactivewindowv2>>\nclosewindow>>5a5a01\n");
-    ASSERT_TRUE(drive(backend, events, [&] { return events.foreground.size() >= 4; }));
-    EXPECT_EQ(events.foreground.back(), std::make_pair(0x5a5a02ul, 0));
+    ASSERT_TRUE(drive(backend, events, [&] { return events.foreground.size() >= 6; }));
+    EXPECT_EQ(events.foreground.size(), 6u);
+    EXPECT_EQ(events.foreground.back(), std::make_pair(0x5a5a01ul, 0));
     EXPECT_EQ(backend.activeWindow(), 0u);
 
     // A line that is no event: dropped with a line, no crash.
@@ -283,9 +296,11 @@ TEST_F(PxkhkCompositorIpc, HyprlandActivationIsReportedWithTheProcessIdFromTheRe
     EXPECT_NE(printed.find("pxkhk: Hyprland IPC:"), std::string::npos) << printed;
 
     stop = true;
-    // Wake the server's accept with a last connection.
-    IpcStream wake;
-    wake.connect(folder + "/.socket.sock", error);
+    {
+        // Wake the server's accept with a last connection, closed at once.
+        IpcStream wake;
+        wake.connect(folder + "/.socket.sock", error);
+    }
     server.join();
 }
 
