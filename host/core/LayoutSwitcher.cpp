@@ -90,9 +90,13 @@ void LayoutSwitcher::onForegroundChanged(unsigned long window, bool active)
         return;
     }
     const int pid = m_desktop.processIdOfWindow(window);
-    if (pid == 0 || pid == m_ownProcessId)
-        return; // unknown, or one of the configurator's own windows
+    if (pid == m_ownProcessId && pid != 0)
+        return; // one of the configurator's own windows
+    // A window without a known process (a Wayland toplevel the compositor lists without one) is
+    // named by its application id; one with neither is unknown and changes nothing.
     const QString name = QString::fromStdString(m_desktop.executableNameOfWindow(window));
+    if (pid == 0 && name.isEmpty())
+        return;
     // A process whose executable cannot be read matches no layout (layouts without a path have
     // an empty file name too, and must not be taken for it).
     if (!name.isEmpty()) {

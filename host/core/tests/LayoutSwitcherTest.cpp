@@ -99,7 +99,7 @@ TEST_F(LayoutSwitcherTest, OwnWindowsUnknownProcessesAndAutoSwitchOffNeverSwitch
     core->activate(&manual);
 
     switcher->onForegroundChanged(20, true); // the configurator's own window
-    switcher->onForegroundChanged(99, true); // a window without a process id
+    switcher->onForegroundChanged(99, true); // a window without a process id or application id
     EXPECT_EQ(core->activeLayout, &manual);
 
     core->settings.setValue(Settings::AutoSwitch, 0);
@@ -113,6 +113,19 @@ TEST_F(LayoutSwitcherTest, OwnWindowsUnknownProcessesAndAutoSwitchOffNeverSwitch
     core->settings.setValue(Settings::AutoSwitch, 0);
     switcher->onForegroundChanged(10, false);
     EXPECT_EQ(core->activeLayout, &editor);
+}
+
+TEST_F(LayoutSwitcherTest, WindowWithoutProcessSwitchesByItsApplicationId)
+{
+    // Compositors that list toplevels without a process give the app id as the window's name.
+    LayoutConfig &editor = addApplication("Editor", "/usr/bin/editor");
+    desktop.windows[30] = {0, "editor"};
+    desktop.windows[31] = {0, "viewer"};
+    switcher->onForegroundChanged(30, true);
+    EXPECT_EQ(core->activeLayout, &editor);
+    switcher->onForegroundChanged(30, false);
+    switcher->onForegroundChanged(31, true);
+    EXPECT_EQ(active(), QStringLiteral("Global"));
 }
 
 TEST_F(LayoutSwitcherTest, DeletedApplicationLayoutIsNotSwitchedTo)
