@@ -34,6 +34,22 @@ public:
     virtual void hotkeyPressed(int id, std::uint32_t lParam) = 0;
 };
 
+// Makes `window` the active one of a back end that keeps it in `active`, reporting the change as
+// (previous, 0), (window, 1) to `events` when given (none while a back end is still opening).
+inline void changeActiveWindow(unsigned long &active, unsigned long window, DesktopEvents *events)
+{
+    if (window == active)
+        return;
+    const unsigned long previous = active;
+    active = window;
+    if (!events)
+        return;
+    if (previous != 0)
+        events->foregroundChanged(previous, 0);
+    if (window != 0)
+        events->foregroundChanged(window, 1);
+}
+
 class DesktopBackend {
 public:
     virtual ~DesktopBackend() = default;

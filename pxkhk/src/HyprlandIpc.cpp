@@ -238,14 +238,7 @@ void HyprlandIpc::remember(unsigned long window, int pid, const std::string &app
 
 void HyprlandIpc::activate(unsigned long window, DesktopEvents &events)
 {
-    if (window == m_active)
-        return;
-    const unsigned long previous = m_active;
-    m_active = window;
-    if (previous != 0)
-        events.foregroundChanged(previous, 0);
-    if (window != 0)
-        events.foregroundChanged(window, 1);
+    changeActiveWindow(m_active, window, &events);
 }
 
 CapabilityReports HyprlandIpc::capabilities() const

@@ -213,14 +213,7 @@ unsigned long SwayIpc::focusedIn(const JsonValue &node, int depth)
 
 void SwayIpc::activate(unsigned long window, DesktopEvents &events)
 {
-    if (window == m_active)
-        return;
-    const unsigned long previous = m_active;
-    m_active = window;
-    if (previous != 0)
-        events.foregroundChanged(previous, 0);
-    if (window != 0)
-        events.foregroundChanged(window, 1);
+    changeActiveWindow(m_active, window, &events);
 }
 
 CapabilityReports SwayIpc::capabilities() const

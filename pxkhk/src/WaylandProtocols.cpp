@@ -298,16 +298,7 @@ void WaylandProtocols::onKeyState(std::uint32_t key, std::uint32_t state)
 
 void WaylandProtocols::activate(unsigned long window)
 {
-    if (window == m_active)
-        return;
-    const unsigned long previous = m_active;
-    m_active = window;
-    if (!m_events)
-        return; // while opening: the state is kept, nobody is told
-    if (previous != 0)
-        m_events->foregroundChanged(previous, 0);
-    if (window != 0)
-        m_events->foregroundChanged(window, 1);
+    changeActiveWindow(m_active, window, m_events); // no events while opening: the state is kept
 }
 
 bool WaylandProtocols::usable() const
