@@ -304,9 +304,10 @@ int main(int argc, char **argv)
         return 1;
     }
     const std::string dir = tmpl;
-    // The paced upload twice each way, alternating, so that a change in the machine's load shows
-    // as a difference between the two runs of the same kind.
-    const bool ok = measureUploads(dir + "/unpaced", false, rounds) && measureUploads(dir + "/paced", true, rounds)
+    // The unpaced upload once each way, and the paced one twice each way, alternating, so that a
+    // change in the machine's load shows as a difference between the two runs of the same kind.
+    const bool ok = measureUploads(dir + "/unpaced", false, rounds)
+        && measureUploads(dir + "/unpaced-poll", false, rounds, Waits::InPoll) && measureUploads(dir + "/paced", true, rounds)
         && measureUploads(dir + "/paced-poll", true, rounds, Waits::InPoll)
         && measureUploads(dir + "/paced2", true, rounds)
         && measureUploads(dir + "/paced-poll2", true, rounds, Waits::InPoll) && measureIdle(dir + "/idle", idleSeconds);
