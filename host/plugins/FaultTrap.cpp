@@ -101,19 +101,14 @@ private:
 };
 
 // sigsetjmp must live in the frame that stays active during the call, hence no inlining. The
-// signal mask is not saved: that would be a system call on every trapped call (several a second
-// per key). The jump out of the handler leaves the caught signal blocked, and only that one: it
-// cannot have been blocked before (a blocked fault signal ends the process instead of reaching a
-// handler) and the handler blocks no others, so unblocking it restores the mask as it was.
+// signal mask is saved with it, and the jump out of the handler restores it: the mask the kernel
+// set for the handler is not only the caught signal when another layer installed the handler we
+// are called from (a sanitizer's runtime blocks every signal there), and a fault signal left
+// blocked would end the process at the next fault.
 __attribute__((noinline)) int trappedCall(TrapFrame &frame, void (*function)(void *), void *argument)
 {
-    if (int signal = sigsetjmp(frame.env, 0)) {
-        sigset_t caught;
-        sigemptyset(&caught);
-        sigaddset(&caught, signal);
-        pthread_sigmask(SIG_UNBLOCK, &caught, nullptr);
+    if (int signal = sigsetjmp(frame.env, 1))
         return signal; // t_frame was reset by the handler
-    }
     t_frame = &frame;
     function(argument);
     t_frame = frame.outer;
