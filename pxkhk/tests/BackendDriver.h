@@ -41,6 +41,14 @@ public:
         }
         return true;
     }
+    // As runUntil, but also stops as soon as the back end drops itself (garbage, a lost server);
+    // true when `done` holds then.
+    bool runWhileUsable(DesktopBackend &backend, const std::function<bool()> &done,
+                        std::chrono::milliseconds bound = std::chrono::seconds(10))
+    {
+        runUntil(backend, [&] { return done() || !backend.usable(); }, bound);
+        return done();
+    }
     // Dispatches for `span` whatever comes (to see that nothing more does).
     void runFor(DesktopBackend &backend, std::chrono::milliseconds span)
     {

@@ -1,6 +1,7 @@
 // The sway and Hyprland IPC back ends against scripted stand-ins of their sockets, for what the
 // real compositors cannot be made to show (garbage, a message split anywhere, a slow or broken
 // answer) and for Hyprland, which is not packaged here.
+#include "BackendDriver.h"
 #include "HyprlandIpc.h"
 #include "IpcStream.h"
 #include "Json.h"
@@ -24,29 +25,9 @@
 
 using namespace std::chrono_literals;
 using namespace pixkey;
+using pixkey::test::BackendDriver;
 
 namespace {
-
-struct Recorder : DesktopEvents {
-    std::vector<std::pair<unsigned long, int>> foreground;
-    void foregroundChanged(unsigned long window, int active) override { foreground.emplace_back(window, active); }
-    void modifierRowChanged(int) override {}
-    void hotkeyPressed(int, std::uint32_t) override {}
-};
-
-// Polls and dispatches `backend` as the hook does until `done` holds, it drops itself, or 10 s pass.
-bool drive(DesktopBackend &backend, Recorder &events, const std::function<bool()> &done)
-{
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!done() && backend.usable() && std::chrono::steady_clock::now() < deadline) {
-        std::vector<pollfd> fds;
-        backend.pollFds(fds);
-        const int timeout = backend.timeoutMs();
-        ::poll(fds.data(), fds.size(), timeout < 0 || timeout > 50 ? 50 : timeout);
-        backend.dispatch(events);
-    }
-    return done();
-}
 
 // A listening unix socket in a folder of the test's own.
 class StandIn {
@@ -151,16 +132,16 @@ TEST_F(PxkhkCompositorIpc, SwayFocusEventsSplitAnywhereAreReadWhole)
     std::string error;
     ASSERT_TRUE(backend.open(error)) << error;
     ASSERT_TRUE(sway.acceptPeer());
-    Recorder events;
+    BackendDriver events;
     // It subscribes, then asks for the tree.
-    drive(backend, events, [&] { return sway.received().size() >= 2 * 14; });
+    events.runWhileUsable(backend, [&] { return sway.received().size() >= 2 * 14; });
     const std::string asked = sway.received();
     EXPECT_NE(asked.find(R"(["window","workspace"])"), std::string::npos);
 
     sway.write(SwayIpc::frame(2, R"({"success":true})"));
     sway.write(SwayIpc::frame(4, R"({"id":1,"type":"root","nodes":[{"id":3,"type":"workspace","nodes":[
         {"id":7,"type":"con","pid":700,"app_id":"editor","focused":true}],"floating_nodes":[]}]})"));
-    ASSERT_TRUE(drive(backend, events, [&] { return !events.foreground.empty(); }));
+    ASSERT_TRUE(events.runWhileUsable(backend, [&] { return !events.foreground.empty(); }));
     EXPECT_EQ(events.foreground, (std::vector<std::pair<unsigned long, int>>{{7, 1}}));
     EXPECT_EQ(backend.processIdOfWindow(7), 700);
 
@@ -169,13 +150,13 @@ TEST_F(PxkhkCompositorIpc, SwayFocusEventsSplitAnywhereAreReadWhole)
     for (char c : focus)
         sway.write(std::string(1, c));
     sway.write(windowEvent("title", 9, 900, "viewer") + windowEvent("close", 9, 900, "viewer"));
-    ASSERT_TRUE(drive(backend, events, [&] { return events.foreground.size() >= 4; }));
+    ASSERT_TRUE(events.runWhileUsable(backend, [&] { return events.foreground.size() >= 4; }));
     EXPECT_EQ(events.foreground, (std::vector<std::pair<unsigned long, int>>{{7, 1}, {7, 0}, {9, 1}, {9, 0}}));
     EXPECT_EQ(backend.applicationIdOfWindow(7), "editor");
     EXPECT_EQ(backend.processIdOfWindow(9), 0) << "closed windows are forgotten";
 
     sway.hangUp();
-    drive(backend, events, [] { return false; });
+    events.runWhileUsable(backend, [] { return false; });
     EXPECT_FALSE(backend.usable()) << "sway went away";
 }
 
@@ -195,8 +176,8 @@ TEST_F(PxkhkCompositorIpc, SwayGarbageDropsTheBackEndWithALine)
         ASSERT_TRUE(sway.acceptPeer());
         testing::internal::CaptureStderr();
         sway.write(bytes);
-        Recorder events;
-        drive(backend, events, [] { return false; });
+        BackendDriver events;
+        events.runWhileUsable(backend, [] { return false; });
         const std::string printed = testing::internal::GetCapturedStderr();
         EXPECT_FALSE(backend.usable()) << what;
         EXPECT_NE(printed.find("pxkhk: sway IPC:"), std::string::npos) << what << ": " << printed;
@@ -248,11 +229,11 @@ TEST_F(PxkhkCompositorIpc, HyprlandActivationIsReportedWithTheProcessIdFromTheRe
     std::string error;
     ASSERT_TRUE(backend.open(error)) << error;
     ASSERT_TRUE(events2.acceptPeer());
-    Recorder events;
+    BackendDriver events;
 
     answer(R"({"address":"0x5a5a01","pid":4242,"class":"editor","title":"notes"})");
     events2.write("activewindow>>editor,notes\nactivewindowv2>>5a5a01\n");
-    ASSERT_TRUE(drive(backend, events, [&] { return !events.foreground.empty(); }));
+    ASSERT_TRUE(events.runWhileUsable(backend, [&] { return !events.foreground.empty(); }));
     EXPECT_EQ(events.foreground, (std::vector<std::pair<unsigned long, int>>{{0x5a5a01, 1}}));
     EXPECT_EQ(backend.processIdOfWindow(0x5a5a01), 4242);
     EXPECT_EQ(backend.applicationIdOfWindow(0x5a5a01), "editor");
@@ -265,7 +246,7 @@ TEST_F(PxkhkCompositorIpc, HyprlandActivationIsReportedWithTheProcessIdFromTheRe
     // No answer in time: reported anyway, with the class from the event and no process.
     answer("hang");
     events2.write("activewindow>>viewer,pictures\nactivewindowv2>>5a5a02\n");
-    ASSERT_TRUE(drive(backend, events, [&] { return events.foreground.size() >= 3; }));
+    ASSERT_TRUE(events.runWhileUsable(backend, [&] { return events.foreground.size() >= 3; }));
     EXPECT_EQ(events.foreground[1], std::make_pair(0x5a5a01ul, 0));
     EXPECT_EQ(events.foreground[2], std::make_pair(0x5a5a02ul, 1));
     EXPECT_EQ(backend.processIdOfWindow(0x5a5a02), 0);
@@ -275,14 +256,14 @@ TEST_F(PxkhkCompositorIpc, HyprlandActivationIsReportedWithTheProcessIdFromTheRe
     // the one the event named.
     answer(R"({"address":"0x5a5a99","pid":9999,"class":"other"})");
     events2.write("activewindow>>editor,notes\nactivewindowv2>>5a5a01\n");
-    ASSERT_TRUE(drive(backend, events, [&] { return events.foreground.size() >= 5; }));
+    ASSERT_TRUE(events.runWhileUsable(backend, [&] { return events.foreground.size() >= 5; }));
     EXPECT_EQ(events.foreground[4], std::make_pair(0x5a5a01ul, 1));
     EXPECT_EQ(backend.processIdOfWindow(0x5a5a01), 0);
     EXPECT_EQ(backend.applicationIdOfWindow(0x5a5a01), "editor");
 
     // Focus on nothing, then a window closed that is not in front: one change only.
     events2.write("activewindow>>,\nactivewindowv2>>\nclosewindow>>5a5a01\n");
-    ASSERT_TRUE(drive(backend, events, [&] { return events.foreground.size() >= 6; }));
+    ASSERT_TRUE(events.runWhileUsable(backend, [&] { return events.foreground.size() >= 6; }));
     EXPECT_EQ(events.foreground.size(), 6u);
     EXPECT_EQ(events.foreground.back(), std::make_pair(0x5a5a01ul, 0));
     EXPECT_EQ(backend.activeWindow(), 0u);
@@ -290,7 +271,7 @@ TEST_F(PxkhkCompositorIpc, HyprlandActivationIsReportedWithTheProcessIdFromTheRe
     // A line that is no event: dropped with a line, no crash.
     testing::internal::CaptureStderr();
     events2.write("this is not an event\n");
-    drive(backend, events, [] { return false; });
+    events.runWhileUsable(backend, [] { return false; });
     const std::string printed = testing::internal::GetCapturedStderr();
     EXPECT_FALSE(backend.usable());
     EXPECT_NE(printed.find("pxkhk: Hyprland IPC:"), std::string::npos) << printed;

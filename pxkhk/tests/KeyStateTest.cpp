@@ -1,6 +1,7 @@
 // Modifier rows from KWin's key states, against a small Wayland server in the test that offers the
 // interface and sends the key states the test scripts (KWin 5.27, the one packaged here, offers
 // only the older version without the modifier keys).
+#include "BackendDriver.h"
 #include "WaylandProtocols.h"
 
 #include "kde-keystate-server-protocol.h"
@@ -25,6 +26,7 @@
 
 using namespace std::chrono_literals;
 using namespace pixkey;
+using pixkey::test::BackendDriver;
 
 namespace {
 
@@ -108,25 +110,6 @@ private:
     std::vector<std::pair<std::uint32_t, std::uint32_t>> m_queue; // guarded by m_lock
 };
 
-struct Rows : DesktopEvents {
-    std::vector<int> rows;
-    void foregroundChanged(unsigned long, int) override {}
-    void modifierRowChanged(int row) override { rows.push_back(row); }
-    void hotkeyPressed(int, std::uint32_t) override {}
-};
-
-bool drive(DesktopBackend &backend, Rows &events, const std::function<bool()> &done)
-{
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!done() && backend.usable() && std::chrono::steady_clock::now() < deadline) {
-        std::vector<pollfd> fds;
-        backend.pollFds(fds);
-        ::poll(fds.data(), fds.size(), 20);
-        backend.dispatch(events);
-    }
-    return done();
-}
-
 class PxkhkKeyState : public ::testing::Test {
 protected:
     void SetUp() override
@@ -154,7 +137,7 @@ TEST_F(PxkhkKeyState, HeldModifiersFromKWinsKeyStatesSelectTheRows)
     EXPECT_TRUE(reported);
     EXPECT_EQ(server.fetches(), 1) << "the states there are now are asked for at once";
 
-    Rows events;
+    BackendDriver events;
     using K = std::uint32_t;
     constexpr K alt = ORG_KDE_KWIN_KEYSTATE_KEY_ALT, shift = ORG_KDE_KWIN_KEYSTATE_KEY_SHIFT,
                 control = ORG_KDE_KWIN_KEYSTATE_KEY_CONTROL, meta = ORG_KDE_KWIN_KEYSTATE_KEY_META,
@@ -175,7 +158,7 @@ TEST_F(PxkhkKeyState, HeldModifiersFromKWinsKeyStatesSelectTheRows)
     };
     for (const auto &[key, state] : script)
         server.send(key, state);
-    ASSERT_TRUE(drive(backend, events, [&] { return events.rows.size() >= 8; }));
+    ASSERT_TRUE(events.runWhileUsable(backend, [&] { return events.rows.size() >= 8; }));
     EXPECT_EQ(events.rows, (std::vector<int>{1, 5, 2, 4, 3, 0, 3, 0}));
 }
 

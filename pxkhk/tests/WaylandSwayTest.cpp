@@ -7,6 +7,7 @@
 #include <pixkey/test/ServiceProcess.h>
 #include <pixkey/test/XServer.h>
 
+#include "BackendDriver.h"
 #include "RecordingSink.h"
 #include "SwayCommand.h"
 #include "WaylandProtocols.h"
@@ -34,32 +35,13 @@
 
 using namespace std::chrono_literals;
 using namespace pixkey;
+using pixkey::test::BackendDriver;
 using pixkey::test::HeadlessCompositor;
 using pixkey::test::Probe;
 using pixkey::test::RecordingSink;
 using pixkey::test::ServiceProcess;
 
 namespace {
-
-struct Recorder : DesktopEvents {
-    std::vector<std::pair<unsigned long, int>> foreground;
-    void foregroundChanged(unsigned long window, int active) override { foreground.emplace_back(window, active); }
-    void modifierRowChanged(int) override {}
-    void hotkeyPressed(int, std::uint32_t) override {}
-};
-
-// Polls and dispatches `backend` as the hook does until `done` holds, it breaks, or 10 s pass.
-bool drive(DesktopBackend &backend, Recorder &events, const std::function<bool()> &done)
-{
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!done() && backend.usable() && std::chrono::steady_clock::now() < deadline) {
-        std::vector<pollfd> fds;
-        backend.pollFds(fds);
-        ::poll(fds.data(), fds.size(), 50);
-        backend.dispatch(events);
-    }
-    return done();
-}
 
 // A keyboard of the test's own in the session (the compositor's virtual keyboard), for input that
 // ends an idle period.
@@ -273,13 +255,13 @@ TEST_F(WaylandSway, ForeignToplevelsGiveTheActiveAppIdWithoutAProcess)
     std::string error;
     ASSERT_TRUE(backend.open(error)) << error;
     ASSERT_TRUE(backend.hasToplevels());
-    Recorder events;
+    BackendDriver events;
 
     ServiceProcess editor(sway().clientOptions("editor")), viewer(sway().clientOptions("viewer"));
     ASSERT_TRUE(editor.start(Probe::outputContains("mapped")));
     ASSERT_TRUE(viewer.start(Probe::outputContains("mapped")));
     ASSERT_NE(command("[app_id=\"editor\"] focus").find("\"success\": true"), std::string::npos);
-    ASSERT_TRUE(drive(backend, events, [&] {
+    ASSERT_TRUE(events.runWhileUsable(backend, [&] {
         return backend.activeWindow() != 0 && backend.applicationIdOfWindow(backend.activeWindow()) == "editor";
     }));
     const unsigned long editorWindow = backend.activeWindow();
@@ -287,7 +269,7 @@ TEST_F(WaylandSway, ForeignToplevelsGiveTheActiveAppIdWithoutAProcess)
 
     events.foreground.clear();
     ASSERT_NE(command("[app_id=\"viewer\"] focus").find("\"success\": true"), std::string::npos);
-    ASSERT_TRUE(drive(backend, events, [&] { return events.foreground.size() >= 2; }));
+    ASSERT_TRUE(events.runWhileUsable(backend, [&] { return events.foreground.size() >= 2; }));
     EXPECT_EQ(events.foreground[0], std::make_pair(editorWindow, 0));
     EXPECT_EQ(events.foreground[1].second, 1);
     const unsigned long viewerWindow = events.foreground[1].first;
@@ -297,7 +279,7 @@ TEST_F(WaylandSway, ForeignToplevelsGiveTheActiveAppIdWithoutAProcess)
     // The window in front closes: it goes, and the next one sway focuses comes.
     events.foreground.clear();
     viewer.stop();
-    ASSERT_TRUE(drive(backend, events, [&] { return events.foreground.size() >= 2; }));
+    ASSERT_TRUE(events.runWhileUsable(backend, [&] { return events.foreground.size() >= 2; }));
     EXPECT_EQ(events.foreground[0], std::make_pair(viewerWindow, 0));
     EXPECT_EQ(events.foreground[1], std::make_pair(editorWindow, 1));
     EXPECT_EQ(backend.applicationIdOfWindow(viewerWindow), "");
@@ -309,20 +291,20 @@ TEST_F(WaylandSway, IdleTimeComesFromTheIdleNotificationInMilliseconds)
     std::string error;
     ASSERT_TRUE(backend.open(error)) << error;
     ASSERT_TRUE(backend.hasIdle());
-    Recorder events;
+    BackendDriver events;
     // Nobody types into a headless sway: the notification fires after its timeout and the idle
     // time then keeps growing.
-    ASSERT_TRUE(drive(backend, events, [&] { return backend.idleTime().value_or(0) >= WaylandProtocols::kIdleStepMs; }));
+    ASSERT_TRUE(events.runWhileUsable(backend, [&] { return backend.idleTime().value_or(0) >= WaylandProtocols::kIdleStepMs; }));
     const std::uint32_t first = *backend.idleTime();
     std::this_thread::sleep_for(200ms);
-    drive(backend, events, [] { return true; });
+    events.runWhileUsable(backend, [] { return true; });
     EXPECT_GE(*backend.idleTime(), first + 150);
 
     // A key typed ends it.
     TestKeyboard keyboard(sway().waylandDisplay(), sway().runtimeFolder());
     ASSERT_TRUE(keyboard.ready()) << "no virtual keyboard in the session";
     keyboard.tap();
-    EXPECT_TRUE(drive(backend, events, [&] { return backend.idleTime().value_or(1) == 0; }))
+    EXPECT_TRUE(events.runWhileUsable(backend, [&] { return backend.idleTime().value_or(1) == 0; }))
         << "idle time " << backend.idleTime().value_or(0);
 }
 
@@ -335,8 +317,8 @@ TEST_F(WaylandSway, ACompositorThatGoesAwayIsDroppedAndTheHookCarriesOn)
     std::string error;
     ASSERT_TRUE(backend.open(error)) << error;
     second.stop();
-    Recorder events;
-    drive(backend, events, [] { return false; });
+    BackendDriver events;
+    events.runWhileUsable(backend, [] { return false; });
     EXPECT_FALSE(backend.usable());
     EXPECT_FALSE(backend.idleTime().has_value());
     EXPECT_TRUE(backend.capabilities().empty());
