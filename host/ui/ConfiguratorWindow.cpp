@@ -30,7 +30,6 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
-#include <QTimer>
 #include <QWindow>
 #include <QVBoxLayout>
 
@@ -39,7 +38,6 @@ namespace pixkey {
 namespace {
 
 constexpr int kMaxProperties = 256;
-constexpr int kFaceRefreshMs = 250;
 
 bool isFixedLayout(const LayoutConfig *layout)
 {
@@ -121,10 +119,6 @@ ConfiguratorWindow::ConfiguratorWindow(AppCore &core, QWidget *parent) : QDialog
     connect(m_settings, &SettingsDialog::trayIconChanged, this, [this] { m_tray->update(); });
     m_layoutInfo = new LayoutInfoPanel(this);
     m_pluginAbout = new PluginAboutPanel(this);
-
-    m_faceTimer = new QTimer(this);
-    m_faceTimer->setInterval(kFaceRefreshMs);
-    connect(m_faceTimer, &QTimer::timeout, m_preview, &KeyPreview::updateFaces);
 
     m_layouts->fill(core);
     if (core.activeLayout)
@@ -836,7 +830,6 @@ void ConfiguratorWindow::closeEvent(QCloseEvent *event)
 void ConfiguratorWindow::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
-    m_faceTimer->start();
     m_tray->setConfiguratorVisible(true);
     m_tray->update();
 }
@@ -844,7 +837,6 @@ void ConfiguratorWindow::showEvent(QShowEvent *event)
 void ConfiguratorWindow::hideEvent(QHideEvent *event)
 {
     QDialog::hideEvent(event);
-    m_faceTimer->stop();
     m_tray->setConfiguratorVisible(false);
     m_tray->update();
 }

@@ -28,7 +28,6 @@
 class QLabel;
 class QMenu;
 class QPushButton;
-class QTimer;
 class QTreeWidgetItem;
 
 namespace pixkey {
@@ -197,7 +196,6 @@ private:
     QPushButton *m_about = nullptr;
     QPushButton *m_ok = nullptr;
     QPushButton *m_cancel = nullptr;
-    QTimer *m_faceTimer = nullptr;
 
     std::unique_ptr<TrayIcon> m_tray;
     QString m_keypadProblem;

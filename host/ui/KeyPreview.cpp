@@ -7,6 +7,7 @@
 #include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QPaintEvent>
 #include <QPainter>
 
 namespace pixkey {
@@ -103,12 +104,23 @@ void KeyPreview::placeButtons()
     }
 }
 
+void KeyPreview::showEvent(QShowEvent *)
+{
+    m_onScreen = true;
+    update();
+}
+
+void KeyPreview::hideEvent(QHideEvent *)
+{
+    m_onScreen = false;
+}
+
 void KeyPreview::resizeEvent(QResizeEvent *)
 {
     placeButtons();
 }
 
-void KeyPreview::paintEvent(QPaintEvent *)
+void KeyPreview::paintEvent(QPaintEvent *event)
 {
     const QSize picture = KeypadArt::pictureSize(vertical());
     const qreal ratio = devicePixelRatioF();
@@ -127,7 +139,11 @@ void KeyPreview::paintEvent(QPaintEvent *)
     painter.drawPixmap(pictureOrigin(), m_body);
     for (int key = 0; key < kKeys; ++key) {
         const QRect face = keyRect(key);
+        // A face outside the region is clipped away: it does not count as painted.
+        if (!event->region().intersects(face))
+            continue;
         const QImage image = m_faces ? m_faces(key) : QImage();
+        m_painted[std::size_t(key)] = image;
         if (image.isNull())
             painter.drawPixmap(face, m_emptyKey);
         else
@@ -147,10 +163,17 @@ void KeyPreview::paintEvent(QPaintEvent *)
 
 void KeyPreview::updateFaces()
 {
-    // The faces with the selection frame around them, which is drawn over their edges.
+    // Only the faces that differ from what was painted, with the selection frame around them,
+    // which is drawn over their edges.
+    // Hidden or minimized, nothing is fetched or drawn; showing paints everything once.
+    if (!m_onScreen)
+        return;
     const int margin = kFrameGap + kFrameWidth;
-    for (int key = 0; key < kKeys; ++key)
+    for (int key = 0; key < kKeys; ++key) {
+        if (m_faces && m_faces(key) == m_painted[std::size_t(key)])
+            continue;
         update(keyRect(key).adjusted(-margin, -margin, margin, margin));
+    }
 }
 
 void KeyPreview::mousePressEvent(QMouseEvent *event)

@@ -5,7 +5,7 @@
 // Delete clears, Ctrl+C/X/V copy, cut and paste, a right click asks for the key's menu. A plug-in
 // function dragged over a key highlights it and is dropped onto it.
 //
-// The faces come from the owner through `setFaceSource`; the owner calls update() when they
+// The faces come from the owner through `setFaceSource`; the owner calls updateFaces() when they
 // change. [main-thread] like every widget.
 #pragma once
 
@@ -46,7 +46,8 @@ public:
     int highlightedKey() const { return m_highlighted; }
     QPushButton *optionsButton(int key) const { return m_options[std::size_t(key)]; }
 
-    // Repaints only the three key faces (the keypad body is kept from the last paint).
+    // Repaints the key faces that changed since they were painted (the keypad body is kept from
+    // the last paint). Does nothing while the preview is hidden or its window minimized.
     void updateFaces();
 
     QSize sizeHint() const override;
@@ -65,6 +66,8 @@ Q_SIGNALS:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
@@ -82,6 +85,8 @@ private:
     void placeButtons();
 
     std::function<QImage(int)> m_faces;
+    std::array<QImage, kKeys> m_painted; // the faces as the last paint drew them
+    bool m_onScreen = false;             // between a show event and a hide event (also spontaneous)
     int m_orientation = 0;
     int m_selected = 0;
     int m_highlighted = -1;
