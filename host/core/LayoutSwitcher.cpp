@@ -119,13 +119,34 @@ void LayoutSwitcher::onForegroundChanged(unsigned long window, bool active)
 
 // --- inactivity ------------------------------------------------------------------------------------
 
+bool LayoutSwitcher::idleCannotMatter(std::int64_t now, std::int64_t screensaver) const
+{
+    if (!m_idleSeen || m_core.idleActive || m_core.illuminationOff || m_forcedIdle)
+        return false;
+    const std::int64_t since = now - m_idleSeenAt;
+    if (since < 0 || since > kIdleRecheckMs)
+        return false;
+    // Input only ever shortens the idle time: it is at most what was seen plus the time since. The
+    // illumination goes off only while idle, so the idle layout's threshold is the one to watch.
+    return screensaver == 0 || *m_idleSeen + since <= screensaver;
+}
+
 void LayoutSwitcher::onIdleTick()
 {
-    const std::optional<std::uint32_t> idleTime = m_desktop.idleTime();
-    if (!idleTime)
-        return;
-    const std::int64_t idle = *idleTime;
     const std::int64_t screensaver = Settings::sliderDurationMs(m_core.settings.value(Settings::ScreensaverOn));
+    // Asking the desktop is a round trip to its server on the hook's thread: skipped while the
+    // answer could not change anything.
+    const std::int64_t now = m_clock();
+    if (idleCannotMatter(now, screensaver))
+        return;
+    const std::optional<std::uint32_t> idleTime = m_desktop.idleTime();
+    if (!idleTime) {
+        m_idleSeen.reset();
+        return;
+    }
+    const std::int64_t idle = *idleTime;
+    m_idleSeen = idle;
+    m_idleSeenAt = now;
     const std::int64_t dark = Settings::sliderDurationMs(m_core.settings.value(Settings::IlluminationOff));
     const bool wantIdle = (screensaver != 0 && screensaver < idle) || m_forcedIdle;
     const bool wantDark = dark != 0 && dark < idle && wantIdle;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 namespace pixkey {
 
@@ -32,6 +33,9 @@ public:
 
     static constexpr int kHotkeyId = 1;
     static constexpr int kIdlePeriodMs = 1500;
+    // While the idle time cannot reach a threshold the desktop is not asked, but at least this
+    // often.
+    static constexpr int kIdleRecheckMs = 60000;
     static constexpr int kDeviceSettleMs = 2000;
 
     LayoutSwitcher(AppCore &core, DesktopPort &desktop, LinkPort &link, RuntimeWindow &window,
@@ -57,7 +61,9 @@ public:
     unsigned long autoSwitchedWindow() const { return m_autoSwitchedWindow; }
 
     // --- inactivity ----------------------------------------------------------------------------
-    // One tick of the idle timer.
+    // One tick of the idle timer. The desktop's idle time is asked only when it could change
+    // something: while idle or dark, when the idle layout's threshold may have been reached since
+    // the last answer, and once a minute.
     void onIdleTick();
     // Session locked (counts as inactivity at once) or unlocked.
     void onSessionLocked(bool locked);
@@ -96,6 +102,7 @@ public:
     std::function<void(int slot)> pressTaken;
 
 private:
+    bool idleCannotMatter(std::int64_t now, std::int64_t screensaver) const;
     void setForcedIdle(bool forced);
     void enterIdle();
     void leaveIdle();
@@ -117,6 +124,8 @@ private:
     LayoutConfig *m_layoutBeforeIdle = nullptr; // checked against the core's layouts before use
     unsigned long m_autoSwitchedWindow = 0;
     bool m_returnPending = false; // idle ended while dark: return once the keys light up
+    std::optional<std::int64_t> m_idleSeen; // the desktop's last answer, in milliseconds
+    std::int64_t m_idleSeenAt = 0;          // and when it was given (m_clock)
 };
 
 } // namespace pixkey

@@ -48,8 +48,12 @@ protected:
         core->settings.setValue(Settings::ScreensaverOn, screensaver);
         core->settings.setValue(Settings::IlluminationOff, illumination);
     }
+    // A tick that finds `idleMs`. The clock moves on by at least that much more idle time, as a
+    // desktop's would.
     void tickAt(std::int64_t idleMs)
     {
+        now += std::max<std::int64_t>(idleMs - lastIdle, LayoutSwitcher::kIdlePeriodMs);
+        lastIdle = idleMs;
         desktop.idle = std::uint32_t(idleMs);
         switcher->onIdleTick();
     }
@@ -59,6 +63,7 @@ protected:
     std::unique_ptr<BusyWindow> window;
     std::unique_ptr<LayoutSwitcher> switcher;
     std::int64_t now = 100000;
+    std::int64_t lastIdle = 0; // what tickAt gave last
     std::vector<std::pair<int, int>> postedRows;
 };
 
@@ -313,6 +318,70 @@ TEST_F(LayoutSwitcherTest, NoIdleSourceMeansNoIdle)
     switcher->onIdleTick();
     EXPECT_FALSE(core->idleActive);
     EXPECT_FALSE(core->illuminationOff);
+}
+
+TEST_F(LayoutSwitcherTest, TheDesktopIsAskedOnlyWhenItsAnswerCouldMatter)
+{
+    setIdlePositions(0, 20); // 1 and 5 minutes
+    const std::int64_t idleAfter = Settings::sliderDurationMs(0);
+    std::int64_t lastInput = now;
+    // Ticks every period, the desktop's idle time following the clock from the last input.
+    const auto tickFor = [&](std::int64_t ms) {
+        for (const std::int64_t end = now + ms; now < end;) {
+            now += LayoutSwitcher::kIdlePeriodMs;
+            desktop.idle = std::uint32_t(now - lastInput);
+            switcher->onIdleTick();
+        }
+    };
+    desktop.idle = 0;
+    switcher->onIdleTick();
+    EXPECT_EQ(desktop.idleAsked, 1);
+
+    // Input half-way: the switcher does not see it until the first moment the threshold could
+    // have been reached, then asks and counts from the new answer.
+    tickFor(30000);
+    lastInput = now;
+    tickFor(30000);
+    EXPECT_EQ(desktop.idleAsked, 1) << "a minute cannot have passed since the first answer";
+    tickFor(LayoutSwitcher::kIdlePeriodMs);
+    EXPECT_EQ(desktop.idleAsked, 2);
+    EXPECT_FALSE(core->idleActive);
+
+    // Without input the idle layout comes on the first tick past the threshold, as if every
+    // tick had asked.
+    while (!core->idleActive && now - lastInput < 2 * idleAfter)
+        tickFor(LayoutSwitcher::kIdlePeriodMs);
+    EXPECT_TRUE(core->idleActive);
+    EXPECT_GT(now - lastInput, idleAfter);
+    EXPECT_LE(now - lastInput, idleAfter + LayoutSwitcher::kIdlePeriodMs);
+
+    // While idle every tick asks, so that input ends it within one tick.
+    const int asked = desktop.idleAsked;
+    tickFor(3 * LayoutSwitcher::kIdlePeriodMs);
+    EXPECT_EQ(desktop.idleAsked, asked + 3);
+    lastInput = now;
+    tickFor(LayoutSwitcher::kIdlePeriodMs);
+    EXPECT_FALSE(core->idleActive);
+}
+
+TEST_F(LayoutSwitcherTest, WithoutAnIdleLayoutTheDesktopIsAskedOnceAMinute)
+{
+    setIdlePositions(100, 0); // never idle; the illumination threshold alone does nothing
+    desktop.idle = 0;
+    for (int tick = 0; tick < 80; ++tick) { // two minutes
+        now += LayoutSwitcher::kIdlePeriodMs;
+        switcher->onIdleTick();
+    }
+    EXPECT_EQ(desktop.idleAsked, 2);
+
+    // A locked session counts as idle: every tick asks.
+    switcher->onSessionLocked(true);
+    const int asked = desktop.idleAsked;
+    for (int tick = 0; tick < 3; ++tick) {
+        now += LayoutSwitcher::kIdlePeriodMs;
+        switcher->onIdleTick();
+    }
+    EXPECT_EQ(desktop.idleAsked, asked + 3);
 }
 
 TEST_F(LayoutSwitcherTest, LayoutDeletedWhileIdleGivesGlobalOnReturn)

@@ -31,7 +31,11 @@ public:
         return true;
     }
     void unregisterHotkey(int id) override { calls.push_back("unregister " + std::to_string(id)); }
-    std::optional<std::uint32_t> idleTime() override { return idle; }
+    std::optional<std::uint32_t> idleTime() override
+    {
+        ++idleAsked;
+        return idle;
+    }
     int processIdOfWindow(unsigned long window) override { return windows.count(window) ? windows[window].pid : 0; }
     std::string executableNameOfWindow(unsigned long window) override
     {
@@ -40,6 +44,7 @@ public:
 
     int configurators = 1;
     std::optional<std::uint32_t> idle;
+    int idleAsked = 0;
     std::map<unsigned long, Window> windows;
     std::vector<std::string> calls;
 };
