@@ -6,7 +6,8 @@
 //    wire pacing, compared with the wire limit of 291 x 197 bytes x 10 bits at 1,000,000 baud.
 //    The CPU time the link's worker thread spent per packet (from its schedstat) is printed too,
 //    with its read and write calls per packet; the paced upload is measured both with the port
-//    waiting for answers in a blocking read (the default) and in poll.
+//    waiting for answers in a blocking read (the default) and in poll. Beside it, the floor: the same
+//    packets written and answered by a bare write() and blocking read() on the port.
 // 2. An idle connected link: how often the process wakes (voluntary context switches of all its
 //    threads, from /proc) and how much CPU it uses (getrusage) over some seconds.
 // The emulator runs in a child process so that its work is not counted.
@@ -21,12 +22,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -246,6 +249,68 @@ bool measureUploads(const std::string &link, bool pace, int rounds, Waits waits 
     return true;
 }
 
+// Seconds this thread has spent on a CPU (its schedstat).
+double threadCpuSeconds()
+{
+    std::ifstream sched("/proc/thread-self/schedstat");
+    unsigned long long ns = 0;
+    return sched >> ns ? ns / 1e9 : -1;
+}
+
+// The least a line packet can cost on this port: the same packets written with one write() each,
+// each answer waited for with one blocking read, by a thread that does nothing else. What the link
+// worker spends beyond this is the link's own.
+bool measureBareExchange(const std::string &link, int rounds)
+{
+    const pid_t emu = startEmulator(link, true);
+    if (emu < 0) {
+        std::fprintf(stderr, "pixkey-linkmeter: the emulator did not start\n");
+        return false;
+    }
+    const int fd = ::open(link.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios t{};
+    if (fd < 0 || ::tcgetattr(fd, &t) != 0) {
+        std::fprintf(stderr, "pixkey-linkmeter: cannot open %s\n", link.c_str());
+        if (fd >= 0)
+            ::close(fd);
+        stopEmulator(emu);
+        return false;
+    }
+    ::cfmakeraw(&t);
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+    ::tcsetattr(fd, TCSANOW, &t);
+    uint8_t wire[pixkey::kLineBytes] = {};
+    std::vector<double> cpuPerPacket;
+    bool ok = true;
+    for (int r = 0; r < rounds && ok; ++r) {
+        const double before = threadCpuSeconds();
+        for (int i = 0; i < 291 && ok; ++i) {
+            wire[0] = static_cast<uint8_t>(r * 7 + i);
+            const pixkey::LinkPacket packet = pixkey::makeLinePacket(1 + i % 3, i % 96, wire);
+            const uint8_t checksum = packet[pixkey::kPacketSize - 1];
+            ok = ::write(fd, packet.data(), packet.size()) == ssize_t(packet.size());
+            // A checksum is recognised after a 0x00 as well; key reports do not come here.
+            for (uint8_t b = 0; ok;) {
+                ok = ::read(fd, &b, 1) == 1;
+                if (ok && b == checksum)
+                    break;
+            }
+        }
+        cpuPerPacket.push_back(1e6 * (threadCpuSeconds() - before) / 291);
+    }
+    ::close(fd);
+    stopEmulator(emu);
+    if (!ok) {
+        std::fprintf(stderr, "pixkey-linkmeter: the bare exchange lost the emulator\n");
+        return false;
+    }
+    std::sort(cpuPerPacket.begin(), cpuPerPacket.end());
+    std::printf("bare write and blocking read, paced: %.1f microseconds of CPU per packet (median round; best %.1f)\n",
+                cpuPerPacket[cpuPerPacket.size() / 2], cpuPerPacket.front());
+    return true;
+}
+
 bool measureIdle(const std::string &link, int idleSeconds)
 {
     const pid_t emu = startEmulator(link, false);
@@ -309,8 +374,9 @@ int main(int argc, char **argv)
     const bool ok = measureUploads(dir + "/unpaced", false, rounds)
         && measureUploads(dir + "/unpaced-poll", false, rounds, Waits::InPoll) && measureUploads(dir + "/paced", true, rounds)
         && measureUploads(dir + "/paced-poll", true, rounds, Waits::InPoll)
-        && measureUploads(dir + "/paced2", true, rounds)
-        && measureUploads(dir + "/paced-poll2", true, rounds, Waits::InPoll) && measureIdle(dir + "/idle", idleSeconds);
+        && measureBareExchange(dir + "/bare", rounds) && measureUploads(dir + "/paced2", true, rounds)
+        && measureUploads(dir + "/paced-poll2", true, rounds, Waits::InPoll) && measureBareExchange(dir + "/bare2", rounds)
+        && measureIdle(dir + "/idle", idleSeconds);
     std::filesystem::remove_all(dir);
     return ok ? 0 : 1;
 }
