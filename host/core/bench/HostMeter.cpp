@@ -1,6 +1,6 @@
 // measure_host: what the host costs while nothing happens, beside what its plug-ins cost alone.
 //
-//   measure_host [--seconds S] [--sets analog,digital,vegas] [--presses N]
+//   measure_host [--seconds S] [--sets analog,digital,vegas] [--presses N] [--rounds R]
 //
 // For each set of three keys (analog clocks, digital clocks, Vegas reels at rest) it runs, one
 // after the other against a paced keypad emulator (pixkey-emulator --pace):
@@ -9,10 +9,11 @@
 //      notifier watcher, measure_tray_watcher, on a private session bus that every program here
 //      uses; the tool says whether the host's icon registered there);
 //   3. the host with its window shown;
-// and prints for each the CPU share of one core, the resident memory, the packets a second the
-// emulator received (from its --log), the wake-ups a second of
-// every busy thread (voluntary and involuntary context switches) with its CPU time (microseconds
-// a second, from its schedstat) and the ratio host / pixkeyctl.
+// R times over (default once; the three alternate, so that a change in the machine's load reaches
+// all of them), and prints for each the CPU share of one core, the resident memory, the packets a
+// second the emulator received (from its --log), the wake-ups a second of every busy thread
+// (voluntary and involuntary context switches) with its CPU time (microseconds a second, from its
+// schedstat) and the ratio host / pixkeyctl; with several rounds, the ratios of the medians too.
 // The hosts get a private Xvfb, settings and runtime folders of their own. Every measuring window
 // starts at the same second of the minute as the first (the clocks' uploads depend on the angle of
 // their hands), which costs up to a minute of waiting per program. Run by hand.
@@ -224,6 +225,12 @@ Figures measure(pid_t pid, int seconds, const fs::path &packetLog)
     return f;
 }
 
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0.0 : values[values.size() / 2];
+}
+
 // Press-to-first-line times, in milliseconds; empty when the program never answered.
 struct PressTimes {
     std::vector<double> ms;
@@ -339,6 +346,7 @@ int main(int argc, char **argv)
 {
     int seconds = 20;
     int presses = 40;
+    int rounds = 1;
     std::string sets = "analog,digital,vegas";
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
@@ -348,6 +356,8 @@ int main(int argc, char **argv)
             sets = argv[i + 1];
         else if (option == "--presses")
             presses = std::max(0, std::atoi(argv[i + 1]));
+        else if (option == "--rounds")
+            rounds = std::max(1, std::atoi(argv[i + 1]));
     }
     const fs::path bin = binFolder();
     char pattern[] = "/tmp/measure_host.XXXXXX";
@@ -399,35 +409,48 @@ int main(int argc, char **argv)
         std::this_thread::sleep_for(500ms);
 
         const std::string plugin = (bin / "Plugins" / spec).string();
-        const pid_t ctl = spawn({(bin / "pixkeyctl").string(), "run", plugin, plugin, plugin}, env, folder / "pixkeyctl.log");
-        const Figures alone = measure(ctl, seconds, packetLog);
-        stop(ctl);
-        std::printf("%-8s %-22s %7.2f %8.1f %7.1f %s\n", set.c_str(), "pixkeyctl run", alone.cpuPercent, alone.rssMb,
-                    alone.packetsPerSecond, alone.threads.c_str());
-
         for (int key = 1; key <= 3; ++key)
             run({(bin / "pixkeyctl").string(), "assign", "Global", "0", std::to_string(key), spec}, env, folder / "assign.log");
-        for (const bool shown : {false, true}) {
-            const fs::path ini = folder / "config" / "Vostrel" / "PixkeyMini.ini";
-            std::string settings = readFile(ini);
-            const auto at = settings.find("TrayIcon=");
-            if (at != std::string::npos)
-                settings[at + 9] = '1';
-            std::ofstream(ini) << settings;
-            std::vector<std::string> args = {(bin / "PixkeyMiniConfigurator").string()};
-            if (!shown)
-                args.push_back("minimized");
-            const std::size_t items = tray.output().size();
-            const pid_t host = spawn(args, env, folder / (shown ? "host-shown.log" : "host-hidden.log"));
-            const Figures f = measure(host, seconds, packetLog);
-            const bool inTray = tray.output().find("item ", items) != std::string::npos;
-            stop(host);
-            if (!shown && !inTray)
-                std::printf("%-8s the host's icon did not register in the notification area\n", set.c_str());
-            std::printf("%-8s %-22s %7.2f %8.1f %7.1f %s\n", set.c_str(), shown ? "host, window shown" : "host, window hidden",
-                        f.cpuPercent, f.rssMb, f.packetsPerSecond, f.threads.c_str());
-            std::printf("%-8s %-22s %7.2f\n", set.c_str(), "  ratio host/pixkeyctl",
-                        alone.cpuPercent > 0 ? f.cpuPercent / alone.cpuPercent : 0.0);
+        // Per program, the CPU share of every round; the ratios of the medians are the figures.
+        std::vector<double> alone, hidden, shown;
+        for (int round = 0; round < rounds; ++round) {
+            const pid_t ctl = spawn({(bin / "pixkeyctl").string(), "run", plugin, plugin, plugin}, env, folder / "pixkeyctl.log");
+            const Figures f = measure(ctl, seconds, packetLog);
+            stop(ctl);
+            alone.push_back(f.cpuPercent);
+            std::printf("%-8s %-22s %7.2f %8.1f %7.1f %s\n", set.c_str(), "pixkeyctl run", f.cpuPercent, f.rssMb,
+                        f.packetsPerSecond, f.threads.c_str());
+            for (const bool windowShown : {false, true}) {
+                const fs::path ini = folder / "config" / "Vostrel" / "PixkeyMini.ini";
+                std::string settings = readFile(ini);
+                const auto at = settings.find("TrayIcon=");
+                if (at != std::string::npos)
+                    settings[at + 9] = '1';
+                std::ofstream(ini) << settings;
+                std::vector<std::string> args = {(bin / "PixkeyMiniConfigurator").string()};
+                if (!windowShown)
+                    args.push_back("minimized");
+                const std::size_t items = tray.output().size();
+                const pid_t host = spawn(args, env, folder / (windowShown ? "host-shown.log" : "host-hidden.log"));
+                const Figures h = measure(host, seconds, packetLog);
+                const bool inTray = tray.output().find("item ", items) != std::string::npos;
+                stop(host);
+                (windowShown ? shown : hidden).push_back(h.cpuPercent);
+                if (!windowShown && !inTray)
+                    std::printf("%-8s the host's icon did not register in the notification area\n", set.c_str());
+                std::printf("%-8s %-22s %7.2f %8.1f %7.1f %s\n", set.c_str(),
+                            windowShown ? "host, window shown" : "host, window hidden", h.cpuPercent, h.rssMb,
+                            h.packetsPerSecond, h.threads.c_str());
+                std::printf("%-8s %-22s %7.2f\n", set.c_str(), "  ratio host/pixkeyctl",
+                            f.cpuPercent > 0 ? h.cpuPercent / f.cpuPercent : 0.0);
+            }
+            std::fflush(stdout);
+        }
+        if (rounds > 1) {
+            const double a = median(alone), h = median(hidden), w = median(shown);
+            std::printf("%-8s medians of %d rounds: pixkeyctl run %.2f, hidden %.2f, shown %.2f; ratio hidden %.2f, "
+                        "shown %.2f\n",
+                        set.c_str(), rounds, a, h, w, a > 0 ? h / a : 0.0, a > 0 ? w / a : 0.0);
         }
         stop(emulator);
     }
