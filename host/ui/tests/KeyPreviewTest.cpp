@@ -2,6 +2,7 @@
 // they were painted.
 
 #include "KeyPreview.h"
+#include "PaintRecorder.h"
 
 #include <QApplication>
 #include <QPaintEvent>
@@ -14,19 +15,9 @@
 
 using pixkey::KeyPreview;
 
-namespace {
+using pixkey::test::PaintRecorder;
 
-// Collects the regions of the paint events a widget receives.
-class PaintRecorder : public QObject {
-public:
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint)
-            painted += static_cast<QPaintEvent *>(event)->region();
-        return false;
-    }
-    QRegion painted;
-};
+namespace {
 
 QImage face(Qt::GlobalColor colour)
 {

@@ -6,6 +6,7 @@
 #include "FrameTransform.h"
 #include "KeypadArt.h"
 #include "KeypadEmulator.h"
+#include "PaintRecorder.h"
 #include "VirtualKeypadWindow.h"
 
 #include <QApplication>
@@ -25,6 +26,8 @@
 
 using namespace std::chrono_literals;
 using pixkey::VirtualKeypadWindow;
+
+using pixkey::test::PaintRecorder;
 
 namespace {
 
@@ -253,18 +256,6 @@ TEST_F(VirtualKeypadWindowTest, PollsOnlyWhileVisibleAndRepaintsOnChange)
     m_window.hide();
     EXPECT_FALSE(m_window.isPolling());
 }
-
-// Collects the regions of the paint events a widget receives.
-class PaintRecorder : public QObject {
-public:
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint)
-            painted += static_cast<QPaintEvent *>(event)->region();
-        return false;
-    }
-    QRegion painted;
-};
 
 TEST_F(VirtualKeypadWindowTest, AFaceChangeRepaintsOnlyThatKeysScreen)
 {
