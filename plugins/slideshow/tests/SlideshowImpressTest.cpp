@@ -244,6 +244,16 @@ protected:
         }, 30s);
     }
 
+    // Ends the show and opens `file` of the test's folder, a deck of `slides` slides.
+    static void openDeck(const std::string &file, int slides)
+    {
+        ASSERT_EQ(ask("end"), "ok");
+        const std::string path = s_dir->path().toStdString() + "/" + file;
+        const std::vector<std::string> opened = slideshow::protocol::split(ask("open\t" + path));
+        ASSERT_EQ(opened.size(), 2u) << opened[0];
+        ASSERT_TRUE(eventually([slides] { return state().count == slides; }, 30s));
+    }
+
     Key &previous() { return *s_keys[0]; }
     Key &next() { return *s_keys[1]; }
     Key &nearest() { return *s_keys[2]; }
@@ -323,25 +333,16 @@ TEST_F(SlideshowImpressTest, KilledHelperIsReplaced)
 
 TEST_F(SlideshowImpressTest, OneSlideDeck)
 {
-    const std::string dir = s_dir->path().toStdString();
-    ASSERT_EQ(ask("end"), "ok");
-    const std::vector<std::string> opened = slideshow::protocol::split(ask("open\t" + dir + "/one.fodp"));
-    ASSERT_EQ(opened.size(), 2u) << opened[0];
-    ASSERT_TRUE(eventually([] { return state().count == 1; }, 30s));
+    ASSERT_NO_FATAL_FAILURE(openDeck("one.fodp", 1));
     next().press();
     ASSERT_TRUE(eventually([] { return state().stage == 3 && state().count == 1; }, 30s));
     EXPECT_TRUE(previous().shows([](const Face &f) { return f.whitePixels(40, 58) > 20 && f.rgb(48, 90) == 0; }))
         << "\"The End.\"";
-
 }
 
 TEST_F(SlideshowImpressTest, PortraitDeck)
 {
-    const std::string dir = s_dir->path().toStdString();
-    ASSERT_EQ(ask("end"), "ok");
-    const std::vector<std::string> opened = slideshow::protocol::split(ask("open\t" + dir + "/portrait.fodp"));
-    ASSERT_EQ(opened.size(), 2u) << opened[0];
-    ASSERT_TRUE(eventually([] { return state().count == 3; }, 30s));
+    ASSERT_NO_FATAL_FAILURE(openDeck("portrait.fodp", 3));
     next().press();
     ASSERT_TRUE(eventually([] { return current() == 1 && state().count == 3; }, 30s));
     ASSERT_EQ(state().width, 15750);
