@@ -109,6 +109,17 @@ std::string readFile(const fs::path &path)
     return text.str();
 }
 
+// Turns the tray icon setting of the settings kept under `folder` on or off.
+void setTrayIcon(const fs::path &folder, bool on)
+{
+    const fs::path ini = folder / "config" / "Vostrel" / "PixkeyMini.ini";
+    std::string settings = readFile(ini);
+    const auto at = settings.find("TrayIcon=");
+    if (at != std::string::npos)
+        settings[at + 9] = on ? '1' : '0';
+    std::ofstream(ini) << settings;
+}
+
 long statusField(const std::string &status, const std::string &name)
 {
     const auto at = status.find(name + ":");
@@ -326,12 +337,7 @@ void measurePresses(const fs::path &bin, const fs::path &work, const std::string
         for (int key = 2; key <= 3; ++key)
             run({(bin / "pixkeyctl").string(), "assign", "Global", "0", std::to_string(key),
                  busy ? name + "@Busy=1" : name}, env, folder / "assign.log");
-        const fs::path ini = folder / "config" / "Vostrel" / "PixkeyMini.ini";
-        std::string settings = readFile(ini);
-        const auto at = settings.find("TrayIcon=");
-        if (at != std::string::npos)
-            settings[at + 9] = '0';
-        std::ofstream(ini) << settings;
+        setTrayIcon(folder, false);
         const pid_t host = spawn({(bin / "PixkeyMiniConfigurator").string(), "minimized"}, env, folder / "host.log");
         const PressTimes hosted = pressKeyOne(emulator, lock, arrived, lines, presses);
         stop(host);
@@ -421,12 +427,7 @@ int main(int argc, char **argv)
             std::printf("%-8s %-22s %7.2f %8.1f %7.1f %s\n", set.c_str(), "pixkeyctl run", f.cpuPercent, f.rssMb,
                         f.packetsPerSecond, f.threads.c_str());
             for (const bool windowShown : {false, true}) {
-                const fs::path ini = folder / "config" / "Vostrel" / "PixkeyMini.ini";
-                std::string settings = readFile(ini);
-                const auto at = settings.find("TrayIcon=");
-                if (at != std::string::npos)
-                    settings[at + 9] = '1';
-                std::ofstream(ini) << settings;
+                setTrayIcon(folder, true);
                 std::vector<std::string> args = {(bin / "PixkeyMiniConfigurator").string()};
                 if (!windowShown)
                     args.push_back("minimized");
