@@ -12,6 +12,8 @@
 #include <mutex>
 #include <thread>
 
+#include <pthread.h>
+
 namespace pixkey {
 
 // Everything the paint thread touches. The instance and its paint thread share it, so a thread
@@ -186,6 +188,9 @@ struct PluginInstance::Shared final : BusyTarget, std::enable_shared_from_this<P
 
     static void run(std::shared_ptr<Shared> self)
     {
+        // Named so that process monitors and the measuring tools can tell the paint threads apart
+        // from the program's other threads.
+        pthread_setname_np(pthread_self(), "pixkey-paint");
         for (;;) {
             self->session();
             std::unique_lock lock(self->mutex);
