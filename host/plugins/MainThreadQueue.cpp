@@ -9,6 +9,11 @@ void MainThreadQueue::setFaceHandler(FaceHandler handler)
     m_handler = std::move(handler);
 }
 
+void MainThreadQueue::setWakeHook(std::function<void()> hook)
+{
+    m_wakeHook = std::move(hook);
+}
+
 void MainThreadQueue::post(std::shared_ptr<FaceHandOff> handOff)
 {
     {
@@ -16,6 +21,8 @@ void MainThreadQueue::post(std::shared_ptr<FaceHandOff> handOff)
         m_items.push_back({std::move(handOff), {}});
     }
     m_posted.notify_one();
+    if (m_wakeHook)
+        m_wakeHook();
 }
 
 void MainThreadQueue::postTask(std::function<void()> task)
@@ -25,6 +32,8 @@ void MainThreadQueue::postTask(std::function<void()> task)
         m_items.push_back({{}, std::move(task)});
     }
     m_posted.notify_one();
+    if (m_wakeHook)
+        m_wakeHook();
 }
 
 void MainThreadQueue::wake()
@@ -34,6 +43,8 @@ void MainThreadQueue::wake()
         m_woken = true;
     }
     m_posted.notify_one();
+    if (m_wakeHook)
+        m_wakeHook();
 }
 
 std::size_t MainThreadQueue::pump()

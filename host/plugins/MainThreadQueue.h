@@ -21,6 +21,9 @@ public:
 
     // [main-thread] What a face-changed notification does on the main thread; unset: nothing.
     void setFaceHandler(FaceHandler handler);
+    // [main-thread, before anything posts] Called on the posting thread after every post and
+    // `wake`, for a main thread that sleeps in another loop (Qt's) and must be told to `pump`.
+    void setWakeHook(std::function<void()> hook);
 
     // [any-thread]
     void post(std::shared_ptr<FaceHandOff> handOff) override;
@@ -44,6 +47,7 @@ private:
     std::deque<Item> m_items; // guarded by m_mutex
     bool m_woken = false;     // guarded by m_mutex
     FaceHandler m_handler;    // main thread only
+    std::function<void()> m_wakeHook; // set before any post, read-only afterwards
 };
 
 } // namespace pixkey

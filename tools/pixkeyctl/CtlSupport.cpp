@@ -388,6 +388,11 @@ void CtlKeypad::setKeyHandler(std::function<void(int)> handler)
     m_keyHandler = std::move(handler);
 }
 
+void CtlKeypad::setLossHandler(std::function<void()> handler)
+{
+    m_lossHandler = std::move(handler);
+}
+
 std::string CtlKeypad::portDescription() const
 {
     if (!m_options.port.empty())
@@ -441,9 +446,13 @@ void CtlKeypad::OnConnectionChanged(int state)
             runOnConnectRoutine();
         return;
     }
-    std::lock_guard lk(m_lock);
-    m_lost = true;
-    m_changed.notify_all();
+    {
+        std::lock_guard lk(m_lock);
+        m_lost = true;
+        m_changed.notify_all();
+    }
+    if (m_lossHandler)
+        m_lossHandler();
 }
 
 void CtlKeypad::OnKeyPressed(int deviceKey)

@@ -81,6 +81,9 @@ public:
     void setPicture(int deviceKey, const Face &devicePicture);
     // Called on the worker thread for each press, with the device key 1..3. Call before connect().
     void setKeyHandler(std::function<void(int deviceKey)> handler);
+    // Called on the worker thread when the link is lost (also when it is closed on purpose).
+    // Call before connect().
+    void setLossHandler(std::function<void()> handler);
 
     // Finds and opens the keypad (--port, else PIXKEY_PORT, else discovery) and synchronises.
     // With onConnectRoutine, on every connection: DisplayOn twice, SetBrightness (L + 1) x 20, the
@@ -113,6 +116,7 @@ private:
     const CtlOptions m_options;
     bool m_routine = true;
     std::function<void(int)> m_keyHandler;
+    std::function<void()> m_lossHandler;
     std::array<std::vector<uint8_t>, kKeyCount> m_pictures; // fixed before connect()
 
     mutable std::mutex m_lock;

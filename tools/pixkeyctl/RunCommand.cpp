@@ -17,13 +17,19 @@
 #include "PluginInstance.h"
 
 #include <QApplication>
+#include <QEventLoop>
+#include <QSocketNotifier>
 
 #include <array>
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <pthread.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
 
 namespace pixkey::ctl {
 namespace {
@@ -151,15 +157,31 @@ int runRun(const std::vector<std::string> &args, const CtlOptions &options)
     QApplication application(argc, argv);
     graphics.applicationCreated();
 
-    // SIGINT and SIGTERM are taken with sigtimedwait on this thread; blocked before any thread
-    // starts, so that the link's worker and the paint threads inherit the mask.
+    // SIGINT and SIGTERM are read from a signal descriptor on this thread; blocked before any
+    // thread starts, so that the link's worker and the paint threads inherit the mask.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    const int signalFd = signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK);
+    if (signalFd < 0)
+        return fail(ExitFailed, std::string("cannot watch for Ctrl+C: ") + std::strerror(errno));
+    struct CloseOnReturn {
+        int fd;
+        ~CloseOnReturn() { ::close(fd); }
+    } closeSignalFd{signalFd};
+
+    // The main thread sleeps in Qt's event loop, which also carries plug-ins' own work (a web
+    // page's loading). Faces from the paint threads, a lost link and the stop signals each wake
+    // it; nothing else does. Declared before everything that posts to it, so it outlives them.
+    QEventLoop loop;
+    constexpr int kLinkLost = 1;
 
     MainThreadQueue queue;
+    queue.setWakeHook([&loop, &queue] {
+        QMetaObject::invokeMethod(&loop, [&queue] { queue.pump(); }, Qt::QueuedConnection);
+    });
     Row row;
     std::array<std::unique_ptr<PluginInstance>, 3> instances;
     for (size_t i = 0; i < 3; ++i) {
@@ -179,6 +201,9 @@ int runRun(const std::vector<std::string> &args, const CtlOptions &options)
         if (PluginInstance *instance = row.instanceAt(slotForDeviceKey(deviceKey, orientation)))
             instance->KeyPressed();
     });
+    keypad.setLossHandler([&loop] {
+        QMetaObject::invokeMethod(&loop, [&loop] { loop.exit(kLinkLost); }, Qt::QueuedConnection);
+    });
     if (const int r = keypad.connect(); r != ExitOk)
         return r;
 
@@ -190,20 +215,16 @@ int runRun(const std::vector<std::string> &args, const CtlOptions &options)
             instance->Activate();
     std::fprintf(stderr, "pixkeyctl: running on the keypad at %s; Ctrl+C ends\n", keypad.link().portName().c_str());
 
-    int result = ExitOk;
-    for (;;) {
-        // Qt's own events carry plug-ins' work on the main thread (a web page's loading).
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        queue.pumpFor(std::chrono::milliseconds(10));
-        const timespec now{0, 0};
-        const int sig = sigtimedwait(&stopSignals, nullptr, &now);
-        if (sig == SIGINT || sig == SIGTERM)
-            break;
-        if (keypad.linkLost()) {
-            result = fail(ExitFailed, "the link to the keypad was lost");
-            break;
+    QSocketNotifier stopRequested(signalFd, QSocketNotifier::Read);
+    QObject::connect(&stopRequested, &QSocketNotifier::activated, &loop, [signalFd, &loop] {
+        signalfd_siginfo info;
+        while (::read(signalFd, &info, sizeof info) == sizeof info) {
         }
-    }
+        loop.exit(0);
+    });
+    int result = ExitOk;
+    if (keypad.linkLost() || loop.exec() == kLinkLost)
+        result = fail(ExitFailed, "the link to the keypad was lost");
 
     for (auto &instance : instances)
         if (instance)

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace pixkey {
@@ -49,6 +50,7 @@ public:
         std::filesystem::remove(m_stderr);
     }
     void signal(int sig) { kill(m_pid, sig); }
+    pid_t pid() const { return m_pid; }
     // The exit status, or nullopt when still running after `limit`.
     std::optional<int> wait(std::chrono::milliseconds limit = 20s)
     {
@@ -124,6 +126,38 @@ TEST_F(PixkeyctlRun, PutsInstancesOnTheKeysRoutesPressesAndStopsCleanly)
     ctl.signal(SIGTERM);
     EXPECT_EQ(ctl.wait(), 0) << ctl.errors();
     EXPECT_FALSE(emulator->displayOn()) << "displays off on the way out";
+}
+
+// Times the main thread of `pid` went to sleep so far (it sleeps once per wake-up).
+long mainThreadSleeps(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
+            return std::stol(line.substr(line.find(':') + 1));
+    return -1;
+}
+
+TEST_F(PixkeyctlRun, TheMainThreadSleepsUntilAFaceASignalOrTheLinkWakesIt)
+{
+    // Faces that never change after the first: nothing should wake the main thread afterwards.
+    const std::string scripted = pluginPath("pixkey_test_scripted.pkx");
+    Ctl quiet({"--port", link, "run", scripted + "@colour=0xFF0000@result=0"});
+    ASSERT_TRUE(keyBecomes(1, red)) << quiet.errors();
+    const long before = mainThreadSleeps(quiet.pid());
+    std::this_thread::sleep_for(2s);
+    const long after = mainThreadSleeps(quiet.pid());
+    ASSERT_GE(before, 0);
+    EXPECT_LT(after - before, 20) << "a main loop that polls wakes a hundred times a second";
+    quiet.signal(SIGINT);
+    EXPECT_EQ(quiet.wait(), 0) << quiet.errors();
+
+    // A keypad that goes away ends the run with the reason.
+    Ctl lost({"--port", link, "run", scripted + "@colour=0x0000FF"});
+    ASSERT_TRUE(keyBecomes(1, blue)) << lost.errors();
+    emulator->unplug();
+    EXPECT_EQ(lost.wait(), 1);
+    EXPECT_NE(lost.errors().find("pixkeyctl: the link to the keypad was lost"), std::string::npos) << lost.errors();
 }
 
 TEST_F(PixkeyctlRun, PropertyValuesMayHoldFolders)
