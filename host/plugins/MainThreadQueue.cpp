@@ -20,9 +20,7 @@ void MainThreadQueue::post(std::shared_ptr<FaceHandOff> handOff)
         std::lock_guard lock(m_mutex);
         m_items.push_back({std::move(handOff), {}});
     }
-    m_posted.notify_one();
-    if (m_wakeHook)
-        m_wakeHook();
+    announce();
 }
 
 void MainThreadQueue::postTask(std::function<void()> task)
@@ -31,9 +29,7 @@ void MainThreadQueue::postTask(std::function<void()> task)
         std::lock_guard lock(m_mutex);
         m_items.push_back({{}, std::move(task)});
     }
-    m_posted.notify_one();
-    if (m_wakeHook)
-        m_wakeHook();
+    announce();
 }
 
 void MainThreadQueue::wake()
@@ -42,6 +38,11 @@ void MainThreadQueue::wake()
         std::lock_guard lock(m_mutex);
         m_woken = true;
     }
+    announce();
+}
+
+void MainThreadQueue::announce()
+{
     m_posted.notify_one();
     if (m_wakeHook)
         m_wakeHook();

@@ -37,6 +37,9 @@ public:
     std::size_t pumpFor(std::chrono::milliseconds timeout);
 
 private:
+    // After a change under `m_mutex`: wakes `pumpFor` and calls the wake hook.
+    void announce();
+
     struct Item {
         std::shared_ptr<FaceHandOff> handOff;
         std::function<void()> task;
